@@ -1,0 +1,54 @@
+#include "ImageInput.h"
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+
+#include <opencv2/imgcodecs.hpp>
+
+namespace Orvanes::detail {
+
+void ThrowImageError(const std::string& text)
+{
+    cv::Exception error(cv::Error::StsBadArg, text, "", __FILE__, __LINE__);
+    error.msg = text;  // what() returns msg: keep it to the one line a person should read
+    throw error;
+}
+
+cv::Mat DecodeColour(const cv::Mat& bytes, const std::string& who, const std::string& what)
+{
+    cv::Mat image;
+    if (!bytes.empty()) {
+        // A byte run of any shape is one encoded file; decode needs it as one continuous row.
+        const cv::Mat run = bytes.isContinuous() ? bytes.reshape(1, 1) : bytes.clone().reshape(1, 1);
+        image = cv::imdecode(run, cv::IMREAD_COLOR);
+    }
+    if (image.empty())
+        ThrowImageError(who + ": the " + what + " could not be decoded (" + std::to_string(bytes.total() * bytes.elemSize()) +
+                        " bytes, not an image format the image library reads)");
+    return image;
+}
+
+cv::Mat ReadColour(const std::string& path, const std::string& who, const std::string& what)
+{
+    const cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
+    if (image.empty())
+        ThrowImageError(who + ": the " + what + " '" + path + "' could not be read or decoded");
+    return image;
+}
+
+int PixelCount(double length, double pixelSize, int minimum, const char* who, const char* what)
+{
+    const double count = std::floor(length / pixelSize);
+    if (!(count >= minimum) || count > std::numeric_limits<int>::max() / 8) {
+        std::ostringstream text;
+        text << who << ": " << what << " " << length << " at pixel size " << pixelSize << " gives "
+             << count << " pixels; at least " << minimum << " and at most "
+             << std::numeric_limits<int>::max() / 8 << " are needed";
+        throw std::invalid_argument(text.str());
+    }
+    return static_cast<int>(count);
+}
+
+}  // namespace Orvanes::detail

@@ -1,0 +1,95 @@
+// The layered colour relief: one photograph prepared as a grey height field, with a proposed
+// colour stack, a top-view preview, one mesh per colour or one single-body mesh.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <Eigen/Core>
+#include <opencv2/core.hpp>
+
+#include "OrvaneExport.h"
+#include "OrvaneMesh.h"
+#include "PhotosBase.h"
+
+namespace Orvanes {
+
+// blue, green, red (0..255) and opacity: the share of light one printed layer stops.
+// Two entries are the same colour only when all four floats compare equal.
+using LayerEntry = Eigen::Matrix<float, 4, 1>;
+
+class ORVANE_EXPORT PhotosRelief : public PhotosBase {
+public:
+    // Both constructors decode a 3-channel colour image (alpha dropped, grey expanded), then
+    // Init. An unreadable file or undecodable buffer throws cv::Exception saying so.
+    // width, height, pixelSize: physical lengths in the host's unit; the working image is
+    // floor(width / pixelSize) x floor(height / pixelSize) pixels. progress: not owned; a
+    // null reporter means no reports.
+    PhotosRelief(std::string path, double width, double height, double pixelSize,
+                 PhotosProgressBar* progress, std::vector<LayerEntry> palette);
+    // encoded: a whole image file as bytes (any shape; read as one run of bytes).
+    PhotosRelief(cv::Mat encoded, double width, double height, double pixelSize,
+                 PhotosProgressBar* progress, std::vector<LayerEntry> palette);
+
+    // Re-derives the working images from the decoded photograph at a new physical size with a
+    // new palette. Works with the stored pixel size; the third argument is not used.
+    void Init(double width, double height, double pixelSize, PhotosProgressBar* progress,
+              std::vector<LayerEntry> palette);
+
+    // The single-body relief: darkest pixel at startLevel * levelHeight + baseOffset, the
+    // brightest at (endLevel - 1) * levelHeight + baseOffset, standing on z = 0.
+    OrvaneMesh GetMesh(int startLevel, int endLevel, double levelHeight, double baseOffset);
+
+    // Proposes a stack of layerCount entries, bottom first, from the grey levels at which the
+    // picture's edges cluster. Prints the fit coefficients to standard output.
+    void GetAutoLayerInfo(std::vector<LayerEntry>& stack, int baseCount, int layerCount);
+
+    // Renders the top view of stack (bottom first; the first baseCount entries are not shown).
+    // width, height: new physical size, 0 keeps that pixel count; pixelSize <= 0 keeps it.
+    // Returns the BGR preview, which the object keeps as well.
+    cv::Mat UpdatePreviewImage(const std::vector<LayerEntry>& stack, int baseCount, double width,
+                               double height, double pixelSize);
+
+    // One closed mesh per palette colour that the grid holds vertices for; colours[k] is the
+    // palette entry of meshes[k]. Layers are layerHeight thick, the bottom one
+    // bottomLayerHeight. Throws std::invalid_argument for a palette of more than 254 entries
+    // or a negative baseCount.
+    void GetVoxMeshes(const std::vector<LayerEntry>& stack, double layerHeight,
+                      double bottomLayerHeight, int baseCount, double voxelSize,
+                      std::vector<OrvaneMesh>& meshes, std::vector<LayerEntry>& colours);
+
+    // Read access for hosts and tests.
+    const cv::Mat& SourceImage() const { return sourceImage; }
+    const cv::Mat& ColourImage() const { return colourImage; }
+    const cv::Mat& GreyImage() const { return greyImage; }
+    const cv::Mat& PreviewImage() const { return previewImage; }
+    const std::vector<LayerEntry>& Palette() const { return palette; }
+    const std::string& ImagePath() const { return imagePath; }
+    int WidthPx() const { return widthPx; }
+    int HeightPx() const { return heightPx; }
+    double PixelSize() const { return pixelSize; }
+    double GreyMin() const { return greyMin; }
+    double GreyMax() const { return greyMax; }
+
+private:
+    cv::Mat HistNormalization(cv::Mat source, double low, double high) const;
+    cv::Mat GetReliefVox(const std::vector<LayerEntry>& stack, int baseCount) const;
+    void Resample();
+
+    std::string imagePath;
+    double physicalHeight = 0.0;
+    double physicalWidth = 0.0;
+    int32_t widthPx = 0;
+    int32_t heightPx = 0;
+    double pixelSize = 0.0;
+    cv::Mat sourceImage;
+    cv::Mat colourImage;
+    cv::Mat greyImage;
+    double greyMin = 0.0;
+    double greyMax = 0.0;
+    std::vector<LayerEntry> palette;
+    cv::Mat previewImage;
+    PhotosProgressBar* progress = nullptr;
+};
+
+}  // namespace Orvanes

@@ -1,0 +1,97 @@
+// The translucent colour print: a photograph matched against a photographed colour card of
+// 16 x 64 six-layer cells, printed as four material meshes and a backlit height-map body.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "OrvaneExport.h"
+#include "OrvaneMesh.h"
+#include "PhotosBase.h"
+
+namespace Orvanes {
+
+// A colour-card cell: row 0..15 from the top, column 0..63 from the left.
+struct CardCell {
+    int32_t row = 0;
+    int32_t column = 0;
+};
+
+class ORVANE_EXPORT PhotosTranslucent : public PhotosBase {
+public:
+    // The card comes first, the photograph second. Both are decoded as 8-bit BGR; an
+    // unreadable or undecodable image throws cv::Exception saying which. width, height,
+    // pixelSize: physical lengths; the working image is floor(width / pixelSize) x
+    // floor(height / pixelSize). progress: not owned; a null reporter means no reports.
+    PhotosTranslucent(std::string cardPath, std::string photoPath, double width, double height,
+                      double pixelSize, PhotosProgressBar* progress);
+    // cardBytes, photoBytes: whole image files as bytes.
+    PhotosTranslucent(cv::Mat cardBytes, cv::Mat photoBytes, double width, double height,
+                      double pixelSize, PhotosProgressBar* progress);
+
+    // Samples the card (8-bit BGR) and re-runs the preview pipeline at the given size.
+    void Init(cv::Mat card, double width, double height, double pixelSize, PhotosProgressBar* progress);
+
+    // Searches the contrast strength on the full photograph, renders the preview with it and
+    // brightness 0, and returns that preview (BGR). contrast and brightness receive the setting.
+    cv::Mat AutoContrast(float& contrast, float& brightness);
+    // Re-matches the palette with a new contrast setting; returns the BGR preview.
+    cv::Mat UpdatePreviewImage(double contrast, double brightness);
+    // Resamples and re-quantizes the photograph at a new size; returns the BGR preview.
+    cv::Mat UpdatePreviewImage(double width, double height, double pixelSize);
+
+    // Five meshes for the last preview: materials 0, 1, 2, 3 (six voxel layers, layerHeight
+    // thick, the last lastLayerHeight), then the height-map body, minLayers thick overall
+    // where the preview is brightest and maxLayers where it is darkest.
+    std::vector<OrvaneMesh> GetMeshes(int minLayers, int maxLayers, double layerHeight,
+                                      double lastLayerHeight);
+
+    // The six material labels (layer 0 first; 0, 1, 2 colour materials, 3 white) that the card
+    // prints in a cell: what a printed card holds there and what a matched pixel is printed with.
+    static std::array<uint8_t, 6> CellLayers(CardCell cell);
+
+    // Read access for hosts and tests.
+    const cv::Mat& QuantizedImage() const { return quantizedImage; }
+    const cv::Mat& QuantPalette() const { return quantPalette; }
+    const cv::Mat& CardSamples() const { return cardSamples; }
+    const cv::Mat& CardSamplesHsv() const { return cardSamplesHsv; }
+    const cv::Mat& SourceImage() const { return sourceImage; }
+    const cv::Mat& MatchedImage() const { return matchedImage; }
+    const cv::Mat& MatchedColours() const { return matchedColours; }
+    const std::vector<CardCell>& CardMatches() const { return cardMatches; }
+    const std::string& CardPath() const { return cardPath; }
+    const std::string& PhotoPath() const { return photoPath; }
+    double PixelSize() const { return pixelSize; }
+    double Contrast() const { return contrast; }
+    double Brightness() const { return brightness; }
+
+private:
+    cv::Mat SetContrastBGR(cv::Mat image, double contrast, double brightness) const;
+    cv::Mat SetContrastGray(cv::Mat channel, double contrast, double brightness) const;
+    cv::Mat GetContrastResult(cv::Mat image, double contrast, double& score) const;
+    cv::Mat AutoContrast(cv::Mat image, float& contrast, float& brightness);
+    cv::Mat GetColorCardMatchingImage(cv::Mat adjustedPalette);
+    cv::Mat GetCMYKTVox() const;
+
+    cv::Mat quantizedImage;
+    std::string cardPath;
+    std::string photoPath;
+    double physicalWidth = 0.0;
+    double physicalHeight = 0.0;
+    double pixelSize = 0.0;
+    cv::Mat cardSamples;
+    cv::Mat cardSamplesHsv;
+    cv::Mat sourceImage;
+    cv::Mat quantPalette;
+    std::vector<CardCell> cardMatches;
+    cv::Mat matchedImage;
+    cv::Mat matchedColours;
+    double contrast = 0.0;
+    double brightness = 0.0;
+    PhotosProgressBar* progress = nullptr;
+};
+
+}  // namespace Orvanes

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the build and test dependencies from Debian's packages when any is missing.
+set -euo pipefail
+packages=(cmake g++ make pkg-config libopencv-dev libeigen3-dev libgtest-dev libgmock-dev
+          libbenchmark-dev admesh lib3mf-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

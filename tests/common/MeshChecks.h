@@ -1,0 +1,71 @@
+// Mesh properties shared by the test suites: closure, orientation, volume and test images.
+#pragma once
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+
+#include "OrvaneMesh.h"
+
+namespace orvane_test {
+
+// Six times the signed volume; positive when the faces are wound outward.
+inline double SixVolume(const Orvanes::OrvaneMesh& mesh)
+{
+    double sum = 0.0;
+    auto p = [&](int32_t i) {
+        const auto& v = mesh.vertices[static_cast<size_t>(i)];
+        return cv::Vec3d(v[0], v[1], v[2]);
+    };
+    for (const auto& f : mesh.faces)
+        sum += p(f[0]).dot(p(f[1]).cross(p(f[2])));
+    return sum;
+}
+
+// Every directed edge is matched by as many uses in the reverse direction, so the surface is
+// closed and consistently wound; voxel meshes may use an edge more than once, where two voxels
+// touch only along that edge. strict additionally demands every edge be used exactly once.
+inline void ExpectClosedAndOutward(const Orvanes::OrvaneMesh& mesh, bool strict = true)
+{
+    std::vector<std::pair<int32_t, int32_t>> edges;
+    edges.reserve(mesh.faces.size() * 3);
+    for (const auto& f : mesh.faces) {
+        for (int k = 0; k < 3; ++k) {
+            ASSERT_GE(f[k], 0);
+            ASSERT_LT(static_cast<size_t>(f[k]), mesh.vertices.size());
+            edges.emplace_back(f[k], f[(k + 1) % 3]);
+        }
+    }
+    std::sort(edges.begin(), edges.end());
+    if (strict)
+        EXPECT_EQ(std::adjacent_find(edges.begin(), edges.end()), edges.end()) << "edge used twice";
+    size_t unmatched = 0;
+    for (size_t i = 0; i < edges.size();) {
+        size_t j = i;
+        while (j < edges.size() && edges[j] == edges[i]) ++j;
+        const auto reverse = std::make_pair(edges[i].second, edges[i].first);
+        const auto range = std::equal_range(edges.begin(), edges.end(), reverse);
+        if (static_cast<size_t>(range.second - range.first) != j - i) ++unmatched;
+        i = j;
+    }
+    EXPECT_EQ(unmatched, 0u) << "open or inconsistently wound edges";
+    if (!mesh.faces.empty())
+        EXPECT_GT(SixVolume(mesh), 0.0) << "faces point inward";
+}
+
+// Column c has grey 255 * c / (cols - 1).
+inline cv::Mat MakeRamp(int cols, int rows)
+{
+    cv::Mat ramp(rows, cols, CV_8UC1);
+    for (int r = 0; r < rows; ++r) {
+        uint8_t* row = ramp.ptr<uint8_t>(r);
+        for (int c = 0; c < cols; ++c)
+            row[c] = static_cast<uint8_t>(255 * c / std::max(cols - 1, 1));
+    }
+    return ramp;
+}
+
+}  // namespace orvane_test
