@@ -36,6 +36,9 @@ public:
     void Init(double width, double height, double pixelSize, PhotosProgressBar* progress,
               std::vector<LayerEntry> palette);
 
+    // Points this object (not its copies) at another reporter, changing nothing else; not owned.
+    void SetProgressBar(PhotosProgressBar* reporter) { progress = reporter; }
+
     // The single-body relief: darkest pixel at startLevel * levelHeight + baseOffset, the
     // brightest at (endLevel - 1) * levelHeight + baseOffset, standing on z = 0.
     OrvaneMesh GetMesh(int startLevel, int endLevel, double levelHeight, double baseOffset);

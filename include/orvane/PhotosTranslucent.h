@@ -35,6 +35,9 @@ public:
     // Samples the card (8-bit BGR) and re-runs the preview pipeline at the given size.
     void Init(cv::Mat card, double width, double height, double pixelSize, PhotosProgressBar* progress);
 
+    // Points this object (not its copies) at another reporter, changing nothing else; not owned.
+    void SetProgressBar(PhotosProgressBar* reporter) { progress = reporter; }
+
     // Searches the contrast strength on the full photograph, renders the preview with it and
     // brightness 0, and returns that preview (BGR). contrast and brightness receive the setting.
     cv::Mat AutoContrast(float& contrast, float& brightness);
