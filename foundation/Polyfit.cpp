@@ -17,8 +17,10 @@ cv::Mat PhotosBase::Polyfit(const std::vector<cv::Point_<double>>& points, int d
     }
     // The normal equations, evaluated in this order so results match other solvers built the
     // same way to the last bit.
-    cv::Mat coefficients(degree + 1, 1, CV_64F);
-    coefficients = (x.t() * x).inv(cv::DECOMP_LU) * x.t() * y;
+    cv::Mat coefficients(degree + 1, 1, CV_64F, cv::Scalar(0.0));
+    // With no points there is nothing to fit (and no product to form): the zero polynomial.
+    // A singular system (fewer distinct x than coefficients) also yields zeros, from the inverse.
+    if (n > 0) coefficients = (x.t() * x).inv(cv::DECOMP_LU) * x.t() * y;
     std::cout << coefficients << std::endl;
     return coefficients;
 }

@@ -1,0 +1,49 @@
+#include "PhotosRelief.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include "ImageInput.h"
+
+namespace Orvanes {
+
+cv::Mat PhotosRelief::UpdatePreviewImage(const std::vector<LayerEntry>& stack, int baseCount, double width,
+                                         double height, double newPixelSize)
+{
+    if (newPixelSize > 0.0) pixelSize = newPixelSize;
+    if (width != 0.0) widthPx = detail::PixelCount(width, pixelSize, 1, "UpdatePreviewImage", "width");
+    if (height != 0.0) heightPx = detail::PixelCount(height, pixelSize, 1, "UpdatePreviewImage", "height");
+    // Re-sampling here keeps the grey image's own range: the stretch belongs to Init alone.
+    if (width + height + newPixelSize > 0.0) Resample();
+
+    const auto stackSize = static_cast<long long>(stack.size());
+    // A negative base count is treated as larger than any stack: nothing to render.
+    if (baseCount < 0 || stackSize <= baseCount) {
+        previewImage = cv::Mat::zeros(heightPx, widthPx, CV_8UC3);
+        return previewImage;
+    }
+    const int levelCount = static_cast<int>(stackSize - baseCount);
+    const int step = static_cast<int>(greyMax - greyMin) / levelCount;
+
+    cv::Mat preview = cv::Mat::zeros(heightPx, widthPx, CV_8UC3);
+    cv::Mat covered = cv::Mat::zeros(heightPx, widthPx, CV_32F);
+    cv::Mat levelMask, bandMask;
+    cv::Mat blocked(heightPx, widthPx, CV_32F);
+    for (int i = 0; i < levelCount; ++i) {
+        const LayerEntry& entry = stack[static_cast<size_t>(stackSize - 1 - i)];
+        const double threshold = static_cast<double>(levelCount - 1 - i) * step + greyMin;
+        cv::inRange(greyImage, cv::Scalar(threshold), cv::Scalar(255.0), levelMask);
+        // Pixels outside the level read as 2.0, beyond any opacity sum that still lets light through.
+        blocked.setTo(cv::Scalar(2.0));
+        covered.copyTo(blocked, levelMask);
+        cv::inRange(blocked, cv::Scalar(0.0), cv::Scalar(1.0), bandMask);
+        const float opacity = entry[3];
+        const cv::Scalar colour(static_cast<int>(entry[0] * opacity), static_cast<int>(entry[1] * opacity),
+                                static_cast<int>(entry[2] * opacity));
+        cv::add(preview, colour, preview, bandMask);
+        cv::add(covered, cv::Scalar(opacity), covered, bandMask);
+    }
+    previewImage = preview;
+    return previewImage;
+}
+
+}  // namespace Orvanes
