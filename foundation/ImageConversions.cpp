@@ -1,4 +1,5 @@
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -16,6 +17,11 @@ cv::Mat PhotosBase::ArrayToMat(const unsigned char* data, unsigned int width, un
         throw std::invalid_argument("ArrayToMat: length " + std::to_string(length) + " exceeds " +
                                     std::to_string(width) + " x " + std::to_string(height) +
                                     " x 3 = " + std::to_string(capacity) + " bytes");
+    if (width > static_cast<unsigned int>(std::numeric_limits<int>::max()) ||
+        height > static_cast<unsigned int>(std::numeric_limits<int>::max()))
+        throw std::invalid_argument("ArrayToMat: " + std::to_string(width) + " x " + std::to_string(height) +
+                                    " exceeds the largest image dimension " +
+                                    std::to_string(std::numeric_limits<int>::max()));
     if (data == nullptr && length != 0)
         throw std::invalid_argument("ArrayToMat: data is null but length is " + std::to_string(length));
     cv::Mat image;

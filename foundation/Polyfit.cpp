@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -18,9 +19,14 @@ cv::Mat PhotosBase::Polyfit(const std::vector<cv::Point_<double>>& points, int d
     // The normal equations, evaluated in this order so results match other solvers built the
     // same way to the last bit.
     cv::Mat coefficients(degree + 1, 1, CV_64F, cv::Scalar(0.0));
-    // With no points there is nothing to fit (and no product to form): the zero polynomial.
-    // A singular system (fewer distinct x than coefficients) also yields zeros, from the inverse.
-    if (n > 0) coefficients = (x.t() * x).inv(cv::DECOMP_LU) * x.t() * y;
+    // Fewer distinct x than coefficients makes the normal matrix singular; its LU inverse then
+    // returns rounding noise rather than failing, so such a system gets the zero polynomial.
+    std::vector<double> xs;
+    xs.reserve(points.size());
+    for (const auto& p : points) xs.push_back(p.x);
+    std::sort(xs.begin(), xs.end());
+    const auto distinct = std::unique(xs.begin(), xs.end()) - xs.begin();
+    if (n > 0 && distinct > degree) coefficients = (x.t() * x).inv(cv::DECOMP_LU) * x.t() * y;
     std::cout << coefficients << std::endl;
     return coefficients;
 }

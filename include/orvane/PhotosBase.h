@@ -16,8 +16,8 @@ class ORVANE_EXPORT PhotosBase {
 public:
     // data: packed pixels, rows top to bottom, three bytes per pixel, no row gaps; the first
     // length bytes are copied into a new width x height 8-bit 3-channel image.
-    // Throws std::invalid_argument when length exceeds width * height * 3 or data is null
-    // with a non-zero length.
+    // Throws std::invalid_argument when length exceeds width * height * 3, data is null with a
+    // non-zero length, or a dimension exceeds the largest int.
     static cv::Mat ArrayToMat(const unsigned char* data, unsigned int width, unsigned int height,
                               unsigned int length);
 
@@ -46,7 +46,8 @@ public:
     cv::Mat ColorQuantization(cv::Mat image, int k, cv::Mat& centers) const;
 
     // Least-squares polynomial through points: a (degree + 1) x 1 CV_64F column, constant
-    // term first. Also prints that column to standard output.
+    // term first; zeros when fewer distinct x than coefficients leave the fit undetermined.
+    // Also prints that column to standard output.
     cv::Mat Polyfit(const std::vector<cv::Point_<double>>& points, int degree) const;
 };
 
