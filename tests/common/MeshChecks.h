@@ -27,8 +27,9 @@ inline double SixVolume(const Orvanes::OrvaneMesh& mesh)
 
 // Every directed edge is matched by as many uses in the reverse direction, so the surface is
 // closed and consistently wound; voxel meshes may use an edge more than once, where two voxels
-// touch only along that edge. strict additionally demands every edge be used exactly once.
-inline void ExpectClosedAndOutward(const Orvanes::OrvaneMesh& mesh, bool strict = true)
+// touch only along that edge. strict additionally demands every edge be used exactly once;
+// solid demands a positive enclosed volume (a flat, degenerate strip encloses none).
+inline void ExpectClosedAndOutward(const Orvanes::OrvaneMesh& mesh, bool strict = true, bool solid = true)
 {
     std::vector<std::pair<int32_t, int32_t>> edges;
     edges.reserve(mesh.faces.size() * 3);
@@ -40,8 +41,9 @@ inline void ExpectClosedAndOutward(const Orvanes::OrvaneMesh& mesh, bool strict 
         }
     }
     std::sort(edges.begin(), edges.end());
-    if (strict)
+    if (strict) {
         EXPECT_EQ(std::adjacent_find(edges.begin(), edges.end()), edges.end()) << "edge used twice";
+    }
     size_t unmatched = 0;
     for (size_t i = 0; i < edges.size();) {
         size_t j = i;
@@ -52,8 +54,9 @@ inline void ExpectClosedAndOutward(const Orvanes::OrvaneMesh& mesh, bool strict 
         i = j;
     }
     EXPECT_EQ(unmatched, 0u) << "open or inconsistently wound edges";
-    if (!mesh.faces.empty())
+    if (solid && !mesh.faces.empty()) {
         EXPECT_GT(SixVolume(mesh), 0.0) << "faces point inward";
+    }
 }
 
 // Column c has grey 255 * c / (cols - 1).
