@@ -1,6 +1,7 @@
 #include "ImageInput.h"
 
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
@@ -32,6 +33,10 @@ cv::Mat DecodeColour(const cv::Mat& bytes, const std::string& who, const std::st
 
 cv::Mat ReadColour(const std::string& path, const std::string& who, const std::string& what)
 {
+    // The image library logs a warning for files it cannot open; the library itself prints
+    // nothing, so a missing file is caught here first.
+    if (!std::ifstream(path, std::ios::binary).good())
+        ThrowImageError(who + ": the " + what + " '" + path + "' could not be opened");
     const cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
     if (image.empty())
         ThrowImageError(who + ": the " + what + " '" + path + "' could not be read or decoded");
