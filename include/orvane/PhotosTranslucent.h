@@ -32,7 +32,17 @@ public:
     PhotosTranslucent(cv::Mat cardBytes, cv::Mat photoBytes, double width, double height,
                       double pixelSize, PhotosProgressBar* progress);
 
-    // Samples the card (8-bit BGR) and re-runs the preview pipeline at the given size.
+    // Copies share pixel storage, the paths, matches and reporter are copied. A moved-from
+    // object holds empty images, paths and matches (its numbers stay) and refuses every
+    // operation with std::logic_error until it is assigned again.
+    PhotosTranslucent(const PhotosTranslucent& other);
+    PhotosTranslucent(PhotosTranslucent&& other) noexcept;
+    PhotosTranslucent& operator=(const PhotosTranslucent& other);
+    PhotosTranslucent& operator=(PhotosTranslucent&& other) noexcept;
+    ~PhotosTranslucent();
+
+    // Samples the card (8-bit BGR; anything else throws cv::Exception) and re-runs the preview
+    // pipeline at the given size. On any exception the working state is left as it was.
     void Init(cv::Mat card, double width, double height, double pixelSize, PhotosProgressBar* progress);
 
     // Points this object (not its copies) at another reporter, changing nothing else; not owned.
@@ -41,9 +51,14 @@ public:
     // Searches the contrast strength on the full photograph, renders the preview with it and
     // brightness 0, and returns that preview (BGR). contrast and brightness receive the setting.
     cv::Mat AutoContrast(float& contrast, float& brightness);
-    // Re-matches the palette with a new contrast setting; returns the BGR preview.
+    // Re-matches the palette with a new contrast setting (strength 0..1, pivot shift; both
+    // finite, else std::invalid_argument); returns the BGR preview.
     cv::Mat UpdatePreviewImage(double contrast, double brightness);
-    // Resamples and re-quantizes the photograph at a new size; returns the BGR preview.
+    // Resamples and re-quantizes the photograph at a new size; returns the BGR preview. A width
+    // of 0 or less keeps the photograph at full resolution; otherwise both pixel counts must be
+    // at least 1 (std::invalid_argument). The palette has min(W * W, 256) colours for
+    // W = floor(width / pixelSize); fewer working pixels than colours, or no colours at all,
+    // throw cv::Exception. On any exception the object is left as it was.
     cv::Mat UpdatePreviewImage(double width, double height, double pixelSize);
 
     // Five meshes for the last preview: materials 0, 1, 2, 3 (six voxel layers, layerHeight
@@ -78,6 +93,11 @@ private:
     cv::Mat AutoContrast(cv::Mat image, float& contrast, float& brightness);
     cv::Mat GetColorCardMatchingImage(cv::Mat adjustedPalette);
     cv::Mat GetCMYKTVox() const;
+    // The sizing pipeline for a given card: computes everything first, then replaces the card
+    // samples and the whole working state together.
+    cv::Mat Requantize(const cv::Mat& samples, const cv::Mat& samplesHsv, double width, double height,
+                       double pixelSize, PhotosProgressBar* reporter);
+    void RequirePhotograph(const char* operation) const;
 
     cv::Mat quantizedImage;
     std::string cardPath;
