@@ -1,0 +1,170 @@
+// Voxel meshes checked by geometry (boxes, shells, volumes) and the progress the mesher sends.
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include <Eigen/Geometry>
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+
+#include "MeshChecks.h"
+#include "PhotoMeshCreater.h"
+
+using Orvanes::OrvaneMesh;
+using Orvanes::PhotoMeshCreater;
+using orvane_test::ExpectClosedAndOutward;
+using orvane_test::SixVolume;
+
+namespace {
+
+class RecordingProgress : public Orvanes::PhotosProgressBar {
+public:
+    void SetProgress(int percent) override { values.push_back(percent); }
+    std::vector<int> values;
+};
+
+std::vector<int> Range(int first, int last)
+{
+    std::vector<int> values;
+    for (int v = first; v <= last; ++v) values.push_back(v);
+    return values;
+}
+
+// Every lattice point on the shell: i = 0 or >= cols - 1, likewise for rows and levels.
+size_t ShellPointCount(int rows, int cols, int cn)
+{
+    auto inner = [](int n) { return static_cast<size_t>(std::max(n - 2, 0)); };
+    return size_t(cols + 1) * size_t(rows + 1) * size_t(cn + 1) - inner(cols) * inner(rows) * inner(cn);
+}
+
+}  // namespace
+
+TEST(VoxelMesh, SingleVoxelIsABoxAsThickAsTheLastLayer)
+{
+    const cv::Mat grid(1, 1, CV_8UC1, cv::Scalar(3));
+    const OrvaneMesh mesh = PhotoMeshCreater(nullptr).CreateMeshFromVox(grid, 0.5, 0.1, 0.3, 3, 0, 100);
+    ASSERT_EQ(mesh.vertices.size(), 8u);
+    ASSERT_EQ(mesh.faces.size(), 12u);
+    ExpectClosedAndOutward(mesh);
+    // The turn sends x and z negative: the box spans x in [-0.5, 0], y in [0, 0.5], z in [-0.3, 0].
+    Eigen::Vector3f low = mesh.vertices[0], high = mesh.vertices[0];
+    for (const auto& v : mesh.vertices) {
+        low = low.cwiseMin(v);
+        high = high.cwiseMax(v);
+    }
+    EXPECT_NEAR(low[0], -0.5f, 1e-6f);
+    EXPECT_NEAR(high[0], 0.0f, 1e-6f);
+    EXPECT_NEAR(low[1], 0.0f, 1e-6f);
+    EXPECT_NEAR(high[1], 0.5f, 1e-6f);
+    EXPECT_NEAR(low[2], -0.3f, 1e-6f);
+    EXPECT_NEAR(high[2], 0.0f, 1e-6f);
+    EXPECT_NEAR(SixVolume(mesh) / 6.0, 0.5 * 0.5 * 0.3, 1e-7);
+}
+
+TEST(VoxelMesh, AbsentLabelGivesOnlyTheShellVertices)
+{
+    const cv::Mat grid = cv::Mat(6, 7 * 5, CV_8UC1, cv::Scalar(1)).reshape(5);
+    for (int label : {0, 2, 255, 256, -1}) {
+        const OrvaneMesh mesh = PhotoMeshCreater(nullptr).CreateMeshFromVox(grid, 1.0, 1.0, 1.0, label, 0, 100);
+        EXPECT_EQ(mesh.vertices.size(), ShellPointCount(6, 7, 5)) << label;
+        EXPECT_TRUE(mesh.faces.empty()) << label;
+    }
+}
+
+TEST(VoxelMesh, AllLabelsTogetherFillTheGrid)
+{
+    // Labels 0..2 at random in a grid with unequal layers: each label's mesh is closed and
+    // outward, and their volumes add up to the whole block.
+    cv::theRNG().state = 77;
+    cv::Mat bytes(9, 11 * 6, CV_8UC1);
+    cv::randu(bytes, 0, 3);
+    const cv::Mat grid = bytes.reshape(6);
+    const double voxelSize = 0.25, layerHeight = 0.1, lastLayerHeight = 0.4;
+    PhotoMeshCreater mesher(nullptr);
+    double volume = 0.0;
+    for (int label = 0; label < 3; ++label) {
+        const OrvaneMesh mesh = mesher.CreateMeshFromVox(grid, voxelSize, layerHeight, lastLayerHeight, label, 0, 100);
+        ExpectClosedAndOutward(mesh, /*strict=*/false);
+        volume += SixVolume(mesh) / 6.0;
+    }
+    const double block = 9 * 11 * voxelSize * voxelSize * (5 * layerHeight + lastLayerHeight);
+    EXPECT_NEAR(volume, block, 1e-5 * block);  // float vertices, sums in double
+}
+
+TEST(VoxelMesh, TouchingVoxelsShareTheirSquare)
+{
+    // Two voxels side by side: one label gives a closed 2x1x1 box (10 squares), two labels give
+    // two boxes whose common square appears in both meshes, wound opposite ways.
+    cv::Mat same(1, 2, CV_8UC1, cv::Scalar(5));
+    EXPECT_EQ(PhotoMeshCreater(nullptr).CreateMeshFromVox(same, 1.0, 1.0, 1.0, 5, 0, 100).faces.size(), 20u);
+
+    const cv::Mat differ = (cv::Mat_<uint8_t>(1, 2) << 5, 6);
+    PhotoMeshCreater mesher(nullptr);
+    const OrvaneMesh a = mesher.CreateMeshFromVox(differ, 1.0, 1.0, 1.0, 5, 0, 100);
+    const OrvaneMesh b = mesher.CreateMeshFromVox(differ, 1.0, 1.0, 1.0, 6, 0, 100);
+    ASSERT_EQ(a.faces.size(), 12u);
+    ASSERT_EQ(b.faces.size(), 12u);
+    auto normalOf = [](const OrvaneMesh& m, const Eigen::Matrix<int32_t, 3, 1>& f) {
+        return Eigen::Vector3f((m.vertices[f[1]] - m.vertices[f[0]]).cross(m.vertices[f[2]] - m.vertices[f[0]]));
+    };
+    // The shared square lies on the plane x = -1 after the turn.
+    int facing = 0;
+    for (const auto& fa : a.faces)
+        for (const auto& fb : b.faces) {
+            bool onPlane = true;
+            for (int c = 0; c < 3; ++c)
+                onPlane = onPlane && std::abs(a.vertices[fa[c]][0] + 1.0f) < 1e-5f &&
+                          std::abs(b.vertices[fb[c]][0] + 1.0f) < 1e-5f;
+            if (onPlane) {
+                EXPECT_LT(normalOf(a, fa).dot(normalOf(b, fb)), 0.0f);
+                ++facing;
+            }
+        }
+    EXPECT_EQ(facing, 4);  // two triangles each side
+}
+
+TEST(VoxelMesh, ReportsRisingValuesThroughBothPasses)
+{
+    RecordingProgress progress;
+    const cv::Mat grid(4, 10, CV_8UC(3), cv::Scalar::all(1));
+    PhotoMeshCreater(&progress).CreateMeshFromVox(grid, 1.0, 1.0, 1.0, 1, 0, 20);
+    // Vertex pass after each of the 11 lattice planes: 0 (already counted as sent), 1 .. 10;
+    // face pass after each of the 10 grid columns: 10 (not repeated), 11 .. 19. The end value
+    // is left to the caller.
+    EXPECT_EQ(progress.values, Range(1, 19));
+
+    progress.values.clear();
+    PhotoMeshCreater(&progress).CreateMeshFromVox(grid, 1.0, 1.0, 1.0, 1, 33, 66);
+    ASSERT_FALSE(progress.values.empty());
+    EXPECT_GT(progress.values.front(), 33);
+    EXPECT_LT(progress.values.back(), 66);
+    for (size_t v = 1; v < progress.values.size(); ++v) EXPECT_GT(progress.values[v], progress.values[v - 1]);
+}
+
+TEST(VoxelMesh, SendsNothingWithoutColumnsOrWithAnEmptySpan)
+{
+    RecordingProgress progress;
+    PhotoMeshCreater mesher(&progress);
+    const OrvaneMesh empty = mesher.CreateMeshFromVox(cv::Mat(), 1.0, 1.0, 1.0, 0, 0, 100);
+    EXPECT_TRUE(empty.faces.empty());
+    mesher.CreateMeshFromVox(cv::Mat(3, 3, CV_8UC2, cv::Scalar::all(0)), 1.0, 1.0, 1.0, 0, 40, 40);
+    mesher.CreateMeshFromVox(cv::Mat(3, 3, CV_8UC2, cv::Scalar::all(0)), 1.0, 1.0, 1.0, 0, 60, 10);
+    EXPECT_TRUE(progress.values.empty());
+}
+
+TEST(VoxelMesh, NullReporterMeansNoReports)
+{
+    const cv::Mat grid(3, 4, CV_8UC2, cv::Scalar::all(2));
+    const OrvaneMesh quiet = PhotoMeshCreater(nullptr).CreateMeshFromVox(grid, 1.0, 1.0, 1.0, 2, 0, 100);
+    RecordingProgress progress;
+    const OrvaneMesh heard = PhotoMeshCreater(&progress).CreateMeshFromVox(grid, 1.0, 1.0, 1.0, 2, 0, 100);
+    EXPECT_EQ(quiet.faces, heard.faces);
+    EXPECT_FALSE(progress.values.empty());
+}
+
+TEST(VoxelMesh, RejectsGridsThatAreNotBytes)
+{
+    EXPECT_THROW(PhotoMeshCreater(nullptr).CreateMeshFromVox(cv::Mat(2, 2, CV_16UC3, cv::Scalar::all(0)), 1.0, 1.0,
+                                                             1.0, 0, 0, 100),
+                 cv::Exception);
+}
