@@ -1,0 +1,84 @@
+// orvane card: the printable colour card, or a predicted photograph of it.
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "CardJob.h"
+#include "CardModel.h"
+#include "CommandSupport.h"
+#include "Commands.h"
+#include "MeshFiles.h"
+
+namespace orvane_cli {
+
+namespace {
+
+const std::vector<std::string> kCardOutputs = {"materials", "3mf"};
+
+}  // namespace
+
+void WriteSimulatedCard(const Materials& materials, int cellPixels, OutputFolder& folder, const std::string& name)
+{
+    std::vector<unsigned char> png;
+    cv::imencode(".png", SimulatedCard(materials, cellPixels), png);
+    folder.Write(name, "card-image", png);
+}
+
+int RunCard(int argc, char** argv, int first)
+{
+    std::vector<OptionSpec> options = {
+        {"cell-size", "MM", "edge of one card cell in mm (default 2; the card is 64 x 16 cells)"},
+        {"layer-height", "MM", "height of layers 1 to 5 in mm (default 0.1)"},
+        {"last-layer-height", "MM", "height of the sixth, white layer in mm (default 0.1)"},
+        MaterialsOption(),
+        {"simulate", "", "write only card-simulated.png: the card as the materials' colours predict it"},
+        {"cell-pixels", "N", "pixels per cell edge of the simulated card (default 10)"},
+    };
+    for (OptionSpec& spec : CommonOptions("orvane-card", "materials, 3mf")) options.push_back(spec);
+    Arguments args("card", "card [options]",
+                   "Writes the colour card for the translucent road: 16 x 64 cells of six layers, as\n"
+                   "card-material-0..3.stl and card.3mf. Print it, photograph it against a white light with\n"
+                   "cell row 0 on top, and give the photo to 'orvane translucent'. With --simulate, writes a\n"
+                   "predicted photo of the card instead, for trying the road without a printer.",
+                   {}, options);
+    if (!args.Parse(argc, argv, first)) return 0;
+    const CommonSettings settings = ReadCommonSettings(args, "orvane-card", kCardOutputs);
+    const double cellSize = args.PositiveNumber("cell-size", 2.0);
+    const double layerHeight = args.PositiveNumber("layer-height", 0.1);
+    const double lastLayerHeight = args.PositiveNumber("last-layer-height", 0.1);
+    const int cellPixels = args.Integer("cell-pixels", 10, 1, 200);
+    const Materials materials = ReadMaterials(args);
+
+    OutputFolder folder(settings.folder);
+    JsonWriter json;
+    json.BeginObject().Key("command").Value("card").Key("folder").Value(folder.Path());
+    if (args.Has("simulate")) {
+        WriteSimulatedCard(materials, cellPixels, folder, "card-simulated.png");
+    } else {
+        TerminalProgress progress(!settings.quiet && StderrIsTerminal());
+        WriteCardMeshes(materials, cellSize, layerHeight, lastLayerHeight, settings, folder, progress);
+    }
+    JsonFiles(json, folder);
+    json.EndObject();
+    PrintSummary(settings, folder, json);
+    return 0;
+}
+
+void WriteCardMeshes(const Materials& materials, double cellSize, double layerHeight, double lastLayerHeight,
+                     const CommonSettings& settings, OutputFolder& folder, TerminalProgress& progress)
+{
+    progress.Begin("card meshes");
+    const std::vector<Orvanes::OrvaneMesh> meshes = CardMeshes(cellSize, layerHeight, lastLayerHeight, &progress);
+    progress.End();
+    std::vector<ColouredMesh> coloured;
+    for (size_t k = 0; k < meshes.size(); ++k) {
+        if (settings.outputs.count("materials"))
+            WriteStl(folder, "card-material-" + std::to_string(k) + ".stl", meshes[k]);
+        const Orvanes::LayerEntry& c = materials[k].entry;
+        coloured.push_back({materials[k].name + " (material " + std::to_string(k) + ")", &meshes[k],
+                            static_cast<uint8_t>(c[2]), static_cast<uint8_t>(c[1]), static_cast<uint8_t>(c[0])});
+    }
+    if (settings.outputs.count("3mf")) folder.Write("card.3mf", "3mf", ThreeMfPackage(coloured));
+}
+
+}  // namespace orvane_cli

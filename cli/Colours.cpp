@@ -1,0 +1,97 @@
+#include "Colours.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "Arguments.h"
+
+namespace orvane_cli {
+
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+Orvanes::LayerEntry ParseColour(const std::string& text, float defaultOpacity, const std::string& what)
+{
+    const std::string bad = what + " '" + text + "' is not a colour: write RRGGBB or RRGGBB:OPACITY (hex red, "
+                            "green, blue; opacity from 0 to 1), e.g. ff8800:0.3";
+    std::string hex = text;
+    std::string opacityText;
+    if (const size_t colon = hex.find(':'); colon != std::string::npos) {
+        opacityText = hex.substr(colon + 1);
+        hex.resize(colon);
+    }
+    if (!hex.empty() && hex[0] == '#') hex.erase(0, 1);
+    if (hex.size() != 6) throw UsageError(bad);
+    int rgb[3];
+    for (int k = 0; k < 3; ++k) {
+        const int high = HexDigit(hex[2 * k]);
+        const int low = HexDigit(hex[2 * k + 1]);
+        if (high < 0 || low < 0) throw UsageError(bad);
+        rgb[k] = high * 16 + low;
+    }
+    float opacity = defaultOpacity;
+    if (!opacityText.empty() || text.find(':') != std::string::npos) {
+        double value = 0.0;
+        try {
+            value = ParseNumber(opacityText, "opacity");
+        } catch (const UsageError&) {
+            throw UsageError(bad);
+        }
+        if (value < 0.0 || value > 1.0) throw UsageError(bad);
+        opacity = static_cast<float>(value);
+    }
+    Orvanes::LayerEntry entry;
+    entry << static_cast<float>(rgb[2]), static_cast<float>(rgb[1]), static_cast<float>(rgb[0]), opacity;
+    return entry;
+}
+
+std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOpacity)
+{
+    std::ifstream file(path);
+    if (!file) throw UsageError("cannot read the colour file '" + path + "'");
+    std::vector<NamedColour> colours;
+    std::string line;
+    for (int lineNumber = 1; std::getline(file, line); ++lineNumber) {
+        std::istringstream words(line);
+        std::string word;
+        if (!(words >> word) || word[0] == ';') continue;
+        NamedColour colour;
+        colour.entry = ParseColour(word, defaultOpacity, path + ":" + std::to_string(lineNumber) + ":");
+        std::getline(words >> std::ws, colour.name);
+        while (!colour.name.empty() && std::isspace(static_cast<unsigned char>(colour.name.back())))
+            colour.name.pop_back();
+        colours.push_back(std::move(colour));
+    }
+    if (file.bad()) throw UsageError("cannot read the colour file '" + path + "'");
+    return colours;
+}
+
+std::string HexOf(const Orvanes::LayerEntry& entry)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%02x%02x%02x", static_cast<int>(entry[2]) & 255,
+                  static_cast<int>(entry[1]) & 255, static_cast<int>(entry[0]) & 255);
+    return text;
+}
+
+std::string SpecOf(const Orvanes::LayerEntry& entry)
+{
+    // The shortest text that reads back to the same float: 0.3, not 0.300000012.
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, entry[3]);
+    return HexOf(entry) + ":" + std::string(text, written.ptr);
+}
+
+}  // namespace orvane_cli

@@ -1,0 +1,143 @@
+#include "CommandSupport.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include <opencv2/imgcodecs.hpp>
+
+namespace orvane_cli {
+
+namespace {
+
+ImageFile Decode(cv::Mat bytes, const std::string& what, const std::string& origin)
+{
+    cv::Mat image;
+    if (!bytes.empty()) image = cv::imdecode(bytes, cv::IMREAD_COLOR);
+    if (image.empty())
+        throw UsageError("the " + what + " " + origin + " is not an image the image library can decode");
+    return {bytes, image.size()};
+}
+
+std::string Plain(double value)
+{
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
+}  // namespace
+
+ImageFile ReadImageFile(const std::string& path, const std::string& what)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw UsageError("cannot read the " + what + " '" + path + "': " + std::strerror(errno));
+    std::vector<unsigned char> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) throw UsageError("cannot read the " + what + " '" + path + "'");
+    cv::Mat bytes(1, static_cast<int>(data.size()), CV_8U);
+    if (!data.empty()) std::memcpy(bytes.data, data.data(), data.size());
+    return Decode(bytes, what, "'" + path + "'");
+}
+
+ImageFile ImageFromBytes(const unsigned char* data, std::size_t size, const std::string& what)
+{
+    cv::Mat bytes(1, static_cast<int>(size), CV_8U);
+    std::memcpy(bytes.data, data, size);
+    return Decode(bytes, what, "built into the tool");
+}
+
+PrintSize ResolvePrintSize(const Arguments& args, cv::Size image, double defaultWidth, double defaultPixelSize)
+{
+    PrintSize size;
+    const double aspect = double(image.height) / image.width;
+    if (args.Has("width") || !args.Has("height")) {
+        size.width = args.PositiveNumber("width", defaultWidth);
+        size.height = args.PositiveNumber("height", size.width * aspect);
+    } else {
+        size.height = args.PositiveNumber("height", 0.0);
+        size.width = size.height / aspect;
+    }
+    size.pixelSize = args.PositiveNumber("pixel-size", defaultPixelSize);
+    const double cols = std::floor(size.width / size.pixelSize);
+    const double rows = std::floor(size.height / size.pixelSize);
+    if (cols < 2 || rows < 2)
+        throw UsageError("pixel size " + Plain(size.pixelSize) + " gives " + Plain(cols) + " x " + Plain(rows) +
+                         " pixels for " + Plain(size.width) + " x " + Plain(size.height) +
+                         "; at least 2 x 2 are needed (use a smaller --pixel-size)");
+    if (cols * rows > kMaxWorkingPixels)
+        throw UsageError("pixel size " + Plain(size.pixelSize) + " gives " + Plain(cols) + " x " + Plain(rows) +
+                         " pixels; at most " + Plain(kMaxWorkingPixels) + " are supported (use a larger --pixel-size)");
+    size.cols = static_cast<int>(cols);
+    size.rows = static_cast<int>(rows);
+    return size;
+}
+
+std::vector<OptionSpec> CommonOptions(const std::string& defaultFolder, const std::string& outputs)
+{
+    return {
+        {"out", "DIR", "folder to write into, created when missing (default " + defaultFolder + ")"},
+        {"only", "LIST", "comma-separated outputs to write, from: " + outputs + " (default all)"},
+        {"json", "", "print a JSON summary on standard output"},
+        {"quiet", "", "no progress bar"},
+    };
+}
+
+CommonSettings ReadCommonSettings(const Arguments& args, const std::string& defaultFolder,
+                                  const std::vector<std::string>& allowedOutputs)
+{
+    CommonSettings settings;
+    settings.folder = args.Text("out", defaultFolder);
+    if (settings.folder.empty()) throw UsageError("--out must name a folder");
+    settings.json = args.Has("json");
+    settings.quiet = args.Has("quiet");
+    if (!args.Has("only")) {
+        settings.outputs.insert(allowedOutputs.begin(), allowedOutputs.end());
+        return settings;
+    }
+    std::string list = args.Text("only", "");
+    std::istringstream words(list);
+    std::string word;
+    while (std::getline(words, word, ',')) {
+        bool known = false;
+        for (const std::string& allowed : allowedOutputs) known = known || allowed == word;
+        if (!known) {
+            std::string names;
+            for (const std::string& allowed : allowedOutputs) names += (names.empty() ? "" : ", ") + allowed;
+            throw UsageError("--only: unknown output '" + word + "'; choose from " + names);
+        }
+        settings.outputs.insert(word);
+    }
+    if (settings.outputs.empty()) throw UsageError("--only needs at least one output name");
+    return settings;
+}
+
+void JsonFiles(JsonWriter& json, const OutputFolder& folder)
+{
+    json.Key("files").BeginArray();
+    for (const WrittenFile& file : folder.Files()) {
+        json.BeginObject().Key("path").Value(file.path).Key("kind").Value(file.kind).Key("bytes").Value(file.bytes);
+        if (file.triangles >= 0) json.Key("triangles").Value(file.triangles);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+void PrintSummary(const CommonSettings& settings, const OutputFolder& folder, const JsonWriter& json)
+{
+    if (settings.json) {
+        std::cout << json.Text() << std::endl;
+        return;
+    }
+    for (const WrittenFile& file : folder.Files()) {
+        std::cout << "wrote " << file.path;
+        if (file.triangles >= 0) std::cout << " (" << file.triangles << " triangles)";
+        std::cout << "\n";
+    }
+    std::cout.flush();
+}
+
+}  // namespace orvane_cli

@@ -1,0 +1,64 @@
+// What the commands share: reading the images a person names, the physical size and working
+// pixel count checks, output selection, and the summary printed at the end.
+#pragma once
+#include <set>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "Arguments.h"
+#include "Json.h"
+#include "OutputFolder.h"
+#include "Terminal.h"
+
+namespace orvane_cli {
+
+// An image file as the library takes it: its encoded bytes, plus its decoded size.
+struct ImageFile {
+    cv::Mat bytes;   // 1 x n, 8-bit
+    cv::Size size;   // decoded columns x rows
+};
+
+// Reads and test-decodes an image; throws UsageError naming what ("photo", "card") and the
+// path when the file is missing, unreadable or not a decodable image.
+ImageFile ReadImageFile(const std::string& path, const std::string& what);
+// The same for bytes already in memory (the sample photo).
+ImageFile ImageFromBytes(const unsigned char* data, std::size_t size, const std::string& what);
+
+// Physical size and the working pixel grid it gives.
+struct PrintSize {
+    double width = 0.0;
+    double height = 0.0;
+    double pixelSize = 0.0;
+    int cols = 0;  // floor(width / pixelSize)
+    int rows = 0;  // floor(height / pixelSize)
+};
+
+// --width, --height and --pixel-size, with a missing height (or width) following the image's
+// aspect ratio. Throws UsageError for a size that is not positive, or a grid of fewer than 2
+// pixels either way or more than kMaxWorkingPixels in all.
+PrintSize ResolvePrintSize(const Arguments& args, cv::Size image, double defaultWidth, double defaultPixelSize);
+constexpr double kMaxWorkingPixels = 40e6;
+
+// The options every writing command takes, for its option table.
+std::vector<OptionSpec> CommonOptions(const std::string& defaultFolder, const std::string& outputs);
+
+struct CommonSettings {
+    std::string folder;
+    std::set<std::string> outputs;  // the chosen output names
+    bool json = false;
+    bool quiet = false;
+};
+
+// Reads --out, --only (checked against the allowed names), --json and --quiet.
+CommonSettings ReadCommonSettings(const Arguments& args, const std::string& defaultFolder,
+                                  const std::vector<std::string>& allowedOutputs);
+
+// The files written, as a JSON array member "files" of the open object.
+void JsonFiles(JsonWriter& json, const OutputFolder& folder);
+
+// Prints the JSON summary, or a plain list of the files written, on standard output.
+void PrintSummary(const CommonSettings& settings, const OutputFolder& folder, const JsonWriter& json);
+
+}  // namespace orvane_cli

@@ -1,0 +1,83 @@
+#include "OutputFolder.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvane_cli {
+
+namespace {
+
+std::runtime_error WriteError(const std::string& path, int error)
+{
+    return std::runtime_error("cannot write '" + path + "': " + std::strerror(error));
+}
+
+// Closes and removes the temporary file unless it was renamed into place.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::string pathArg) : path(std::move(pathArg)) {}
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile()
+    {
+        if (descriptor >= 0) ::close(descriptor);
+        if (!kept) ::unlink(path.c_str());
+    }
+
+    int descriptor = -1;
+    std::string path;
+    bool kept = false;
+};
+
+}  // namespace
+
+OutputFolder::OutputFolder(std::string folderArg) : folder(std::move(folderArg)) {}
+
+std::string OutputFolder::Write(const std::string& name, const std::string& kind, const char* data,
+                                std::size_t size, int64_t triangles)
+{
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) throw std::runtime_error("cannot create the folder '" + folder + "': " + error.message());
+
+    const std::string finalPath = (std::filesystem::path(folder) / name).string();
+    // A dot name with a unique suffix: hidden, and never mistaken for a finished file.
+    std::string pattern = (std::filesystem::path(folder) / ("." + name + ".partial-XXXXXX")).string();
+    TemporaryFile temporary(pattern);
+    temporary.descriptor = ::mkstemp(pattern.data());
+    if (temporary.descriptor < 0) {
+        temporary.kept = true;  // nothing was created
+        throw WriteError(finalPath, errno);
+    }
+    temporary.path = pattern;
+    // mkstemp makes the file private; give it the mode any new file of this user gets.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(temporary.descriptor, 0666 & ~mask);
+
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t written = ::write(temporary.descriptor, data + done, size - done);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            throw WriteError(finalPath, errno);
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    const int descriptor = temporary.descriptor;
+    temporary.descriptor = -1;
+    if (::close(descriptor) != 0) throw WriteError(finalPath, errno);
+    if (::rename(temporary.path.c_str(), finalPath.c_str()) != 0) throw WriteError(finalPath, errno);
+    temporary.kept = true;
+    files.push_back({finalPath, kind, size, triangles});
+    return finalPath;
+}
+
+}  // namespace orvane_cli

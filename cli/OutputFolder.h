@@ -1,0 +1,47 @@
+// The folder a command writes into. Every file is written under a temporary name in the same
+// folder and renamed into place once complete, so a failure never leaves a half-written file
+// under a real name.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvane_cli {
+
+struct WrittenFile {
+    std::string path;
+    std::string kind;  // "preview", "stl", "3mf", "stack", "swaps", "card-image"
+    std::size_t bytes = 0;
+    int64_t triangles = -1;  // mesh files only
+};
+
+class OutputFolder {
+public:
+    // Creates the folder (and its parents) on the first write, not before: a command that
+    // fails while checking its input leaves nothing behind.
+    explicit OutputFolder(std::string folder);
+
+    // Writes size bytes to folder/name; returns the final path. Throws std::runtime_error with
+    // the path and the system's reason when the file cannot be written.
+    std::string Write(const std::string& name, const std::string& kind, const char* data, std::size_t size,
+                      int64_t triangles = -1);
+    std::string Write(const std::string& name, const std::string& kind, const std::string& text)
+    {
+        return Write(name, kind, text.data(), text.size());
+    }
+    std::string Write(const std::string& name, const std::string& kind,
+                      const std::vector<unsigned char>& bytes)
+    {
+        return Write(name, kind, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+
+    const std::string& Path() const { return folder; }
+    const std::vector<WrittenFile>& Files() const { return files; }
+
+private:
+    std::string folder;
+    std::vector<WrittenFile> files;
+};
+
+}  // namespace orvane_cli

@@ -1,0 +1,203 @@
+// orvane relief PHOTO: the layered colour relief, as a single body with its filament swaps for
+// one nozzle, and as one mesh per colour for several.
+#include <cmath>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+#include <orvane/PhotosRelief.h>
+
+#include "Colours.h"
+#include "CommandSupport.h"
+#include "Commands.h"
+#include "MeshFiles.h"
+#include "ReliefJob.h"
+#include "ReliefPlan.h"
+
+namespace orvane_cli {
+
+namespace {
+
+const std::vector<std::string> kReliefOutputs = {"preview", "body", "colours", "3mf", "stack", "swaps"};
+
+std::vector<NamedColour> DefaultPalette()
+{
+    return {{ParseColour("000000:1", 1.0f, ""), "black"}, {ParseColour("ffffff:0.125", 1.0f, ""), "white"}};
+}
+
+}  // namespace
+
+ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo)
+{
+    ReliefJob job;
+    job.size = ResolvePrintSize(args, photo.size, 100.0, 0.2);
+
+    if (args.Has("palette")) job.palette = ReadColourFile(args.Text("palette", ""), kDefaultOpacity);
+    for (const std::string& text : args.Texts("colour"))
+        job.palette.push_back({ParseColour(text, kDefaultOpacity, "--colour"), ""});
+    if (job.palette.empty() && !args.Has("palette")) job.palette = DefaultPalette();
+    if (job.palette.empty()) throw UsageError("the palette file '" + args.Text("palette", "") + "' holds no colours");
+    if (job.palette.size() > 254)
+        throw UsageError(std::to_string(job.palette.size()) +
+                         " colours given; a relief takes at most 254 (one voxel label each)");
+
+    job.grid.layerHeight = args.PositiveNumber("layer-height", 0.1);
+    job.grid.firstLayerHeight = args.PositiveNumber("first-layer-height", 0.2);
+    job.baseCount = args.Integer("base-levels", 3, 0, 10000);
+    job.levelCount = args.Integer("levels", 20, 1, 10000);
+    if (args.Has("stack")) {
+        for (const NamedColour& level : ReadColourFile(args.Text("stack", ""), kDefaultOpacity)) {
+            bool inPalette = false;
+            for (const NamedColour& colour : job.palette) inPalette = inPalette || colour.entry == level.entry;
+            if (!inPalette)
+                throw UsageError("stack level " + std::to_string(job.stack.size() + 1) + " (" + SpecOf(level.entry) +
+                                 ") is not a palette colour; the colour meshes would leave it out");
+            job.stack.push_back(level.entry);
+        }
+        if (args.Has("levels") && job.levelCount != static_cast<int>(job.stack.size()))
+            throw UsageError("--levels " + std::to_string(job.levelCount) + " disagrees with the " +
+                             std::to_string(job.stack.size()) + " levels of the stack file");
+        job.levelCount = static_cast<int>(job.stack.size());
+        job.givenStack = true;
+    }
+    if (job.levelCount <= job.baseCount)
+        throw UsageError("the level count (" + std::to_string(job.levelCount) +
+                         ") must exceed the base level count (" + std::to_string(job.baseCount) + ")");
+    if (job.baseCount == 0 && job.grid.firstLayerHeight < job.grid.layerHeight)
+        throw UsageError("with no base levels the first layer must be at least as thick as the others "
+                         "(--first-layer-height >= --layer-height)");
+    return job;
+}
+
+void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& settings, OutputFolder& folder,
+                  TerminalProgress& progress, JsonWriter& json)
+{
+    std::vector<Orvanes::LayerEntry> palette;
+    std::vector<std::pair<Orvanes::LayerEntry, std::string>> names;
+    for (const NamedColour& colour : job.palette) {
+        palette.push_back(colour.entry);
+        names.emplace_back(colour.entry, colour.name);
+    }
+    const auto wants = [&](const char* name) { return settings.outputs.count(name) != 0; };
+    const bool wantsVoxels = wants("colours") || wants("3mf");
+
+    Orvanes::PhotosRelief relief(photo.bytes, job.size.width, job.size.height, job.size.pixelSize, &progress,
+                                 palette);
+    if (!job.givenStack) {
+        // The layer analysis prints its fit to standard output; a JSON summary must stay clean.
+        StdoutDiversion diversion(settings.json, settings.quiet);
+        relief.GetAutoLayerInfo(job.stack, job.baseCount, job.levelCount);
+    }
+    const int stackSize = static_cast<int>(job.stack.size());
+
+    if (wants("preview") || wantsVoxels) {
+        const cv::Mat preview = relief.UpdatePreviewImage(job.stack, job.baseCount, 0.0, 0.0, 0.0);
+        if (wants("preview")) {
+            std::vector<unsigned char> png;
+            cv::imencode(".png", preview, png);
+            folder.Write("preview.png", "preview", png);
+        }
+    }
+    if (wants("stack")) folder.Write("stack.txt", "stack", StackText(job.stack, job.baseCount));
+
+    const BodyLevels body = SingleBodyLevels(relief.GreyMin(), relief.GreyMax(), stackSize, job.baseCount, job.grid);
+    const int printedLayers =
+        job.grid.LayersBelow(BodyTopHeight(body, relief.GreyMax(), relief.GreyMin(), relief.GreyMax()));
+    const std::vector<ColourSwap> swaps =
+        SwapList(job.stack, job.baseCount, relief.GreyMin(), relief.GreyMax(), job.grid);
+    if (wants("swaps"))
+        folder.Write("swaps.txt", "swaps", SwapListText(swaps, job.grid, stackSize, printedLayers, names));
+
+    if (wants("body")) {
+        const Orvanes::OrvaneMesh mesh = relief.GetMesh(body.startLevel, body.endLevel, body.levelHeight, body.baseOffset);
+        WriteStl(folder, "relief.stl", mesh);
+    }
+
+    if (wantsVoxels) {
+        std::vector<Orvanes::OrvaneMesh> meshes;
+        std::vector<Orvanes::LayerEntry> colours;
+        progress.Begin("colour meshes");
+        relief.GetVoxMeshes(job.stack, job.grid.layerHeight, job.grid.firstLayerHeight, job.baseCount,
+                            relief.PixelSize(), meshes, colours);
+        progress.End();
+        std::vector<ColouredMesh> coloured;
+        for (size_t k = 0; k < meshes.size(); ++k) {
+            std::string name;
+            for (const auto& [entry, entryName] : names)
+                if (entry == colours[k]) name = entryName;
+            const std::string label = "colour-" + std::to_string(k + 1) + "-" + HexOf(colours[k]);
+            // A palette colour the stack never uses comes back without triangles: nothing to print.
+            if (meshes[k].faces.empty()) continue;
+            if (wants("colours")) WriteStl(folder, label + ".stl", meshes[k]);
+            coloured.push_back({name.empty() ? label : name + " (" + HexOf(colours[k]) + ")", &meshes[k],
+                                static_cast<uint8_t>(colours[k][2]), static_cast<uint8_t>(colours[k][1]),
+                                static_cast<uint8_t>(colours[k][0])});
+        }
+        if (wants("3mf")) {
+            const std::string package = ThreeMfPackage(coloured);
+            folder.Write("relief.3mf", "3mf", package);
+        }
+    }
+
+    json.Key("working_size").BeginObject().Key("cols").Value(relief.WidthPx()).Key("rows").Value(relief.HeightPx())
+        .Key("pixel_size").Value(relief.PixelSize()).EndObject();
+    json.Key("grey_range").BeginArray().Value(relief.GreyMin()).Value(relief.GreyMax()).EndArray();
+    json.Key("base_levels").Value(job.baseCount);
+    json.Key("stack_given").Value(job.givenStack);
+    json.Key("stack").BeginArray();
+    for (const Orvanes::LayerEntry& entry : job.stack)
+        json.BeginObject().Key("colour").Value(HexOf(entry)).Key("opacity").Value(double(entry[3])).EndObject();
+    json.EndArray();
+    json.Key("printed_layers").Value(printedLayers);
+    json.Key("swaps").BeginArray();
+    for (const ColourSwap& swap : swaps)
+        json.BeginObject().Key("layer").Value(swap.layerNumber).Key("from").Value(swap.bottom)
+            .Key("to").Value(swap.top).Key("colour").Value(HexOf(swap.colour))
+            .Key("opacity").Value(double(swap.colour[3])).EndObject();
+    json.EndArray();
+}
+
+std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder)
+{
+    std::vector<OptionSpec> options = {
+        {"width", "MM", "printed width in mm (default 100, or from --height and the photo's aspect ratio)"},
+        {"height", "MM", "printed height in mm (default: from the width and the photo's aspect ratio)"},
+        {"pixel-size", "MM", "edge of one working pixel in mm (default 0.2)"},
+        {"colour", "RRGGBB[:A]", "a palette colour, hex red-green-blue, opacity A from 0 to 1 (default 0.25); repeat",
+         true},
+        {"palette", "FILE", "palette file: one colour per line, optionally followed by a name"},
+        {"levels", "N", "printed levels in the whole stack, base included (default 20)"},
+        {"base-levels", "N", "levels of the first palette colour under the relief (default 3)"},
+        {"layer-height", "MM", "height of one printed level in mm (default 0.1)"},
+        {"first-layer-height", "MM", "height of the first printed layer in mm (default 0.2)"},
+        {"stack", "FILE", "use this layer stack (a stack.txt from an earlier run) instead of the proposal"},
+    };
+    for (OptionSpec& spec : CommonOptions(defaultFolder, "preview, body, colours, 3mf, stack, swaps"))
+        options.push_back(spec);
+    return options;
+}
+
+int RunRelief(int argc, char** argv, int first)
+{
+    Arguments args("relief", "relief PHOTO [options]",
+                   "Turns a photo into a layered colour relief: proposes the colour stack (unless --stack is\n"
+                   "given), renders a preview, and writes preview.png, relief.stl (the single body, with its\n"
+                   "filament swaps in swaps.txt), one colour-*.stl per palette colour, relief.3mf (the colour\n"
+                   "meshes as coloured objects) and stack.txt. Lengths are in millimetres.",
+                   {"PHOTO"}, ReliefOptions("orvane-relief"));
+    if (!args.Parse(argc, argv, first)) return 0;
+    const CommonSettings settings = ReadCommonSettings(args, "orvane-relief", kReliefOutputs);
+    const ImageFile photo = ReadImageFile(args.Positional(0), "photo");
+    ReliefJob job = ReadReliefJob(args, photo);
+
+    OutputFolder folder(settings.folder);
+    TerminalProgress progress(!settings.quiet && StderrIsTerminal());
+    JsonWriter json;
+    json.BeginObject().Key("command").Value("relief").Key("folder").Value(folder.Path());
+    RunReliefJob(job, photo, settings, folder, progress, json);
+    JsonFiles(json, folder);
+    json.EndObject();
+    PrintSummary(settings, folder, json);
+    return 0;
+}
+
+}  // namespace orvane_cli

@@ -1,0 +1,33 @@
+// The relief road's settings and work, shared by `orvane relief` and `orvane demo`.
+#pragma once
+#include <vector>
+
+#include "Colours.h"
+#include "CommandSupport.h"
+#include "ReliefPlan.h"
+
+namespace orvane_cli {
+
+// Opacity of a typed colour without one.
+constexpr float kDefaultOpacity = 0.25f;
+
+struct ReliefJob {
+    PrintSize size;
+    std::vector<NamedColour> palette;
+    LayerGrid grid;
+    int levelCount = 20;
+    int baseCount = 3;
+    std::vector<Orvanes::LayerEntry> stack;  // given, or proposed by the work
+    bool givenStack = false;
+};
+
+std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder);
+
+// Checks and collects every relief setting; throws UsageError before any work is done.
+ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo);
+
+// Builds the relief and writes the chosen outputs; adds its members to the open JSON object.
+void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& settings, OutputFolder& folder,
+                  TerminalProgress& progress, JsonWriter& json);
+
+}  // namespace orvane_cli

@@ -1,0 +1,81 @@
+#include "Terminal.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace orvane_cli {
+
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+TerminalProgress::TerminalProgress(bool enabledArg) : enabled(enabledArg) {}
+
+TerminalProgress::~TerminalProgress() { End(); }
+
+void TerminalProgress::Begin(const std::string& labelArg)
+{
+    End();
+    label = labelArg;
+    shown = -1;
+    if (enabled) Draw(0);
+}
+
+void TerminalProgress::SetProgress(int percent)
+{
+    if (!enabled) return;
+    percent = std::clamp(percent, 0, 100);
+    if (percent != shown) Draw(percent);
+}
+
+void TerminalProgress::Draw(int percent)
+{
+    constexpr int kWidth = 30;
+    const int filled = percent * kWidth / 100;
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(kWidth - filled), '.');
+    std::fprintf(stderr, "\r%-24.24s [%s] %3d%%", label.c_str(), bar.c_str(), percent);
+    std::fflush(stderr);
+    shown = percent;
+    lineOpen = true;
+}
+
+void TerminalProgress::End()
+{
+    if (lineOpen) {
+        std::fputc('\n', stderr);
+        std::fflush(stderr);
+    }
+    lineOpen = false;
+}
+
+StdoutDiversion::StdoutDiversion(bool active, bool quiet)
+{
+    if (!active) return;
+    std::cout.flush();
+    std::fflush(stdout);
+    saved = ::dup(STDOUT_FILENO);
+    if (saved < 0) throw std::runtime_error("cannot duplicate standard output");
+    int target = quiet ? ::open("/dev/null", O_WRONLY) : ::dup(STDERR_FILENO);
+    if (target < 0 || ::dup2(target, STDOUT_FILENO) < 0) {
+        if (target >= 0) ::close(target);
+        ::close(saved);
+        saved = -1;
+        throw std::runtime_error("cannot divert standard output");
+    }
+    ::close(target);
+}
+
+StdoutDiversion::~StdoutDiversion()
+{
+    if (saved < 0) return;
+    std::cout.flush();
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+}
+
+}  // namespace orvane_cli

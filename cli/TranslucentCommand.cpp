@@ -1,0 +1,146 @@
+// orvane translucent CARD PHOTO: the translucent colour print, matched against a photographed
+// colour card.
+#include <algorithm>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+#include <orvane/PhotosTranslucent.h>
+
+#include "Commands.h"
+#include "MeshFiles.h"
+#include "TranslucentJob.h"
+
+namespace orvane_cli {
+
+namespace {
+
+const std::vector<std::string> kTranslucentOutputs = {"preview", "materials", "body", "3mf"};
+
+}  // namespace
+
+std::vector<OptionSpec> TranslucentOptions(const std::string& defaultFolder)
+{
+    std::vector<OptionSpec> options = {
+        {"width", "MM", "printed width in mm (default 100, or from --height and the photo's aspect ratio)"},
+        {"height", "MM", "printed height in mm (default: from the width and the photo's aspect ratio)"},
+        {"pixel-size", "MM", "edge of one working pixel in mm (default 0.4)"},
+        {"contrast", "C", "contrast strength from 0 (unchanged) to 1 (steepest) (default 0)"},
+        {"brightness", "B", "brightness shift from -1 to 1 (default 0)"},
+        {"auto-contrast", "", "search the contrast strength automatically (instead of --contrast/--brightness)"},
+        {"min-layers", "N", "layers where the picture is brightest, six colour layers included (default 8, >= 6)"},
+        {"max-layers", "N", "layers where the picture is darkest (default 16, >= --min-layers)"},
+        {"layer-height", "MM", "layer height in mm (default 0.1)"},
+        {"last-layer-height", "MM", "height of the sixth colour layer, the white one, in mm (default 0.1)"},
+        MaterialsOption(),
+    };
+    for (OptionSpec& spec : CommonOptions(defaultFolder, "preview, materials, body, 3mf")) options.push_back(spec);
+    return options;
+}
+
+TranslucentJob ReadTranslucentJob(const Arguments& args, const ImageFile& card, const ImageFile& photo)
+{
+    TranslucentJob job;
+    if (card.size.width < 64 || card.size.height < 16)
+        throw UsageError("the card image is " + std::to_string(card.size.width) + " x " +
+                         std::to_string(card.size.height) + " pixels; a card of 64 x 16 cells needs at least 64 x 16");
+    job.size = ResolvePrintSize(args, photo.size, 100.0, 0.4);
+    // The photo is reduced to min(cols^2, 256) colours, which needs at least that many pixels.
+    const double colours = std::min(double(job.size.cols) * job.size.cols, 256.0);
+    if (colours > double(job.size.cols) * job.size.rows)
+        throw UsageError("the working image of " + std::to_string(job.size.cols) + " x " +
+                         std::to_string(job.size.rows) + " pixels is too low for its width; use a smaller --pixel-size");
+    job.autoContrast = args.Has("auto-contrast");
+    if (job.autoContrast && (args.Has("contrast") || args.Has("brightness")))
+        throw UsageError("--auto-contrast finds the contrast itself; leave out --contrast and --brightness");
+    job.contrast = args.Number("contrast", 0.0);
+    if (job.contrast < 0.0 || job.contrast > 1.0) throw UsageError("--contrast must lie between 0 and 1");
+    job.brightness = args.Number("brightness", 0.0);
+    if (job.brightness < -1.0 || job.brightness > 1.0) throw UsageError("--brightness must lie between -1 and 1");
+    job.minLayers = args.Integer("min-layers", 8, 6, 10000);
+    job.maxLayers = args.Integer("max-layers", std::max(16, job.minLayers), 6, 10000);
+    if (job.maxLayers < job.minLayers)
+        throw UsageError("--max-layers (" + std::to_string(job.maxLayers) + ") must not be below --min-layers (" +
+                         std::to_string(job.minLayers) + ")");
+    job.layerHeight = args.PositiveNumber("layer-height", 0.1);
+    job.lastLayerHeight = args.PositiveNumber("last-layer-height", 0.1);
+    job.materials = ReadMaterials(args);
+    return job;
+}
+
+void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const ImageFile& photo,
+                       const CommonSettings& settings, OutputFolder& folder, TerminalProgress& progress,
+                       JsonWriter& json)
+{
+    const auto wants = [&](const char* name) { return settings.outputs.count(name) != 0; };
+    progress.Begin("matching colours");
+    Orvanes::PhotosTranslucent translucent(card.bytes, photo.bytes, job.size.width, job.size.height,
+                                           job.size.pixelSize, &progress);
+    progress.End();
+    cv::Mat preview;
+    float contrast = static_cast<float>(job.contrast);
+    float brightness = static_cast<float>(job.brightness);
+    if (job.autoContrast) {
+        progress.Begin("automatic contrast");
+        preview = translucent.AutoContrast(contrast, brightness);
+        progress.End();
+    } else {
+        preview = translucent.UpdatePreviewImage(job.contrast, job.brightness);
+    }
+    if (wants("preview")) {
+        std::vector<unsigned char> png;
+        cv::imencode(".png", preview, png);
+        folder.Write("preview.png", "preview", png);
+    }
+    if (wants("materials") || wants("body") || wants("3mf")) {
+        progress.Begin("meshes");
+        const std::vector<Orvanes::OrvaneMesh> meshes =
+            translucent.GetMeshes(job.minLayers, job.maxLayers, job.layerHeight, job.lastLayerHeight);
+        progress.End();
+        std::vector<ColouredMesh> coloured;
+        for (size_t k = 0; k < meshes.size(); ++k) {
+            const bool isBody = k == 4;
+            if (isBody ? wants("body") : wants("materials"))
+                WriteStl(folder, isBody ? "body.stl" : "material-" + std::to_string(k) + ".stl", meshes[k]);
+            // The body is printed in the white material, behind the colour layers.
+            const NamedColour& material = job.materials[isBody ? 3 : k];
+            const Orvanes::LayerEntry& c = material.entry;
+            coloured.push_back({isBody ? "body (" + material.name + ")"
+                                       : material.name + " (material " + std::to_string(k) + ")",
+                                &meshes[k], static_cast<uint8_t>(c[2]), static_cast<uint8_t>(c[1]),
+                                static_cast<uint8_t>(c[0])});
+        }
+        if (wants("3mf")) folder.Write("translucent.3mf", "3mf", ThreeMfPackage(coloured));
+    }
+    json.Key("working_size").BeginObject().Key("cols").Value(preview.cols).Key("rows").Value(preview.rows)
+        .Key("pixel_size").Value(translucent.PixelSize()).EndObject();
+    json.Key("photo_colours").Value(translucent.QuantPalette().rows);
+    json.Key("auto_contrast").Value(job.autoContrast);
+    json.Key("contrast").Value(double(contrast)).Key("brightness").Value(double(brightness));
+}
+
+int RunTranslucent(int argc, char** argv, int first)
+{
+    Arguments args("translucent", "translucent CARD PHOTO [options]",
+                   "Turns a photo into a translucent colour print: reduces it to at most 256 colours, matches\n"
+                   "each against the photographed colour card CARD (see 'orvane card'), and writes preview.png,\n"
+                   "material-0..3.stl (six colour layers), body.stl (thicker where darker) and translucent.3mf.\n"
+                   "Lengths are in millimetres.",
+                   {"CARD", "PHOTO"}, TranslucentOptions("orvane-translucent"));
+    if (!args.Parse(argc, argv, first)) return 0;
+    const CommonSettings settings = ReadCommonSettings(args, "orvane-translucent", kTranslucentOutputs);
+    const ImageFile card = ReadImageFile(args.Positional(0), "card");
+    const ImageFile photo = ReadImageFile(args.Positional(1), "photo");
+    const TranslucentJob job = ReadTranslucentJob(args, card, photo);
+
+    OutputFolder folder(settings.folder);
+    TerminalProgress progress(!settings.quiet && StderrIsTerminal());
+    JsonWriter json;
+    json.BeginObject().Key("command").Value("translucent").Key("folder").Value(folder.Path());
+    RunTranslucentJob(job, card, photo, settings, folder, progress, json);
+    JsonFiles(json, folder);
+    json.EndObject();
+    PrintSummary(settings, folder, json);
+    return 0;
+}
+
+}  // namespace orvane_cli
