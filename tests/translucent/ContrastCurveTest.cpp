@@ -1,0 +1,159 @@
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "ContrastCurve.h"
+#include "TranslucentFixtures.h"
+
+namespace {
+
+using namespace Orvanes::detail;
+
+// The curve as three whole-image float operations, a clamp and the saturating conversion.
+cv::Mat CurveByWholeImage(const cv::Mat& channel, double contrast, double brightness)
+{
+    const double mean = cv::mean(channel)[0];
+    const double slope = std::tan((contrast * 44.0 + 45.0) / 180.0 * 3.1416);
+    cv::Mat values;
+    channel.convertTo(values, CV_32F);
+    cv::subtract(values, cv::Scalar((1.0 - brightness) * mean), values);
+    cv::multiply(values, cv::Scalar(slope), values);
+    cv::add(values, cv::Scalar((1.0 + brightness) * mean), values);
+    values = cv::max(cv::min(values, 255.0), 0.0);
+    cv::Mat result;
+    values.convertTo(result, CV_8U);
+    return result;
+}
+
+cv::Mat RandomImage(int cols, int rows, int type, uint64_t seed)
+{
+    cv::RNG rng(seed);
+    cv::Mat image(rows, cols, type);
+    rng.fill(image, cv::RNG::UNIFORM, 0, 256);
+    return image;
+}
+
+TEST(ContrastCurve, TableMatchesTheWholeImageFloatPipeline)
+{
+    const cv::Mat channels[] = {RandomImage(97, 61, CV_8UC1, 1), orvane_test::MakePhoto(90, 70).reshape(1),
+                                cv::Mat(5, 7, CV_8UC1, cv::Scalar(0)), cv::Mat(5, 7, CV_8UC1, cv::Scalar(255))};
+    for (const cv::Mat& channel : channels)
+        for (const double contrast : {0.0, 0.05, 0.35, 0.5, 0.95, 1.0})
+            for (const double brightness : {0.0, 0.1, -0.3, 0.8}) {
+                SCOPED_TRACE(testing::Message() << "contrast " << contrast << " brightness " << brightness);
+                const cv::Mat expected = CurveByWholeImage(channel, contrast, brightness);
+                EXPECT_EQ(cv::norm(ApplyContrast(channel, contrast, brightness), expected, cv::NORM_INF), 0.0);
+            }
+}
+
+TEST(ContrastCurve, KnownPoints)
+{
+    // Strength 0 is the identity to within far less than a level, whatever the mean.
+    for (const double mean : {0.0, 100.0, 127.3, 255.0}) {
+        const auto identity = ContrastTable(mean, 0.0, 0.0);
+        for (int v = 0; v < 256; ++v) ASSERT_EQ(identity[static_cast<size_t>(v)], v) << "mean " << mean;
+    }
+    // Brightness b shifts by about 2 b m at strength 0.
+    EXPECT_EQ(ContrastTable(100.0, 0.0, 0.1)[50], 70);
+    // Strength 1 is a slope of about 57.3: a few levels either side of the mean reach the ends.
+    const auto steep = ContrastTable(128.0, 1.0, 0.0);
+    EXPECT_EQ(steep[125], 0);
+    EXPECT_EQ(steep[126], 13);
+    EXPECT_EQ(steep[128], 128);
+    EXPECT_EQ(steep[130], 243);
+    EXPECT_EQ(steep[131], 255);
+    // Out-of-range settings still give a defined, clamped table.
+    for (const double brightness : {1e300, -1e300}) {
+        const auto table = ContrastTable(100.0, 0.5, brightness);
+        EXPECT_EQ(table[100], brightness > 0 ? 255 : 0);
+    }
+}
+
+TEST(ContrastCurve, EachChannelTurnsAboutItsOwnMean)
+{
+    cv::Mat image(2, 2, CV_8UC3);
+    image.at<cv::Vec3b>(0, 0) = {10, 100, 200};
+    image.at<cv::Vec3b>(0, 1) = {30, 100, 220};
+    image.at<cv::Vec3b>(1, 0) = {10, 140, 200};
+    image.at<cv::Vec3b>(1, 1) = {30, 140, 220};
+    const cv::Mat adjusted = ApplyContrast(image, 0.5, 0.0);  // slope about 2.36
+    EXPECT_EQ(adjusted.at<cv::Vec3b>(0, 0), cv::Vec3b(0, 73, 186));
+    EXPECT_EQ(adjusted.at<cv::Vec3b>(1, 1), cv::Vec3b(44, 167, 234));
+    // A flat channel is its own mean and stays put at any strength.
+    const cv::Mat flat(3, 3, CV_8UC1, cv::Scalar(77));
+    EXPECT_EQ(cv::countNonZero(ApplyContrast(flat, 1.0, 0.0) != 77), 0);
+}
+
+// The score by converting both images to HSV and counting on the channels.
+double ScoreByWholeImage(const cv::Mat& image, double contrast)
+{
+    cv::Mat before, after;
+    cv::cvtColor(image, before, cv::COLOR_BGR2HSV_FULL);
+    cv::cvtColor(ApplyContrast(image, contrast, 0.0), after, cv::COLOR_BGR2HSV_FULL);
+    std::vector<cv::Mat> b, a;
+    cv::split(before, b);
+    cv::split(after, a);
+    cv::Mat gain;
+    cv::subtract(a[1], b[1], gain);  // saturates at 0
+    const int vivid = cv::countNonZero((gain > 20) & (a[1] > 80) & (a[2] > 80));
+    const int paleBefore = cv::countNonZero((b[1] < 40) & (b[2] > 180));
+    const int paleAfter = cv::countNonZero((a[1] < 25) & (a[2] > 180));
+    return paleBefore - paleAfter + vivid;
+}
+
+TEST(ContrastScore, CountsAsTheWholeImageConversionDoes)
+{
+    const cv::Mat images[] = {RandomImage(211, 97, CV_8UC3, 7), orvane_test::MakePhoto(160, 120)};
+    for (const cv::Mat& image : images) {
+        const ContrastScorer scorer(image);
+        for (int step = 1; step <= 20; step += 3) {
+            SCOPED_TRACE(testing::Message() << "step " << step);
+            EXPECT_EQ(scorer.Score(step * 0.05), ScoreByWholeImage(image, step * 0.05));
+        }
+    }
+}
+
+TEST(ContrastScore, SignFollowsWhatTheAdjustmentDoes)
+{
+    // Mid grey: nothing pale, nothing coloured, before or after.
+    EXPECT_EQ(ContrastScorer(cv::Mat(8, 8, CV_8UC3, cv::Scalar::all(128))).Score(0.5), 0.0);
+    // Mostly light grey over a dark patch: the contrast lifts the grey into pale white.
+    cv::Mat washed(10, 10, CV_8UC3, cv::Scalar::all(170));
+    washed(cv::Rect(0, 0, 10, 3)).setTo(cv::Scalar::all(20));
+    EXPECT_EQ(ContrastScorer(washed).Score(0.5), -70.0);
+    // Muted colour becomes vivid.
+    cv::Mat muted(10, 10, CV_8UC3, cv::Scalar(90, 110, 150));
+    muted(cv::Rect(0, 0, 5, 10)).setTo(cv::Scalar(110, 100, 90));
+    EXPECT_GT(ContrastScorer(muted).Score(0.5), 0.0);
+}
+
+TEST(ContrastSearch, KeepsTheLastStrictlyRisingStepAndReportsEveryStep)
+{
+    struct Case {
+        std::vector<double> scores;  // by step; later steps score 0
+        int bestStep, evaluated;
+    };
+    const Case cases[] = {{{10, 15, 15}, 2, 3}, {{-3}, 0, 1}, {{-1}, 0, 1}, {{0, 2, 1}, 2, 3}};
+    for (const Case& c : cases) {
+        orvane_test::RecordingReporter reporter;
+        const ContrastSearch search = SearchContrastStep(
+            [&](double strength) {
+                const auto step = static_cast<size_t>(std::lround(strength / 0.05));
+                return step <= c.scores.size() ? c.scores[step - 1] : 0.0;
+            },
+            &reporter);
+        EXPECT_EQ(search.bestStep, c.bestStep);
+        EXPECT_EQ(search.evaluatedSteps, c.evaluated);
+        EXPECT_EQ(reporter.values,
+                  (std::vector<int>{4, 9, 14, 19, 23, 28, 33, 38, 42, 47, 52, 57, 61, 66, 71, 76, 80, 85, 90, 95}));
+    }
+    int calls = 0;
+    const ContrastSearch rising = SearchContrastStep([&](double) { return ++calls; }, nullptr);
+    EXPECT_EQ(rising.bestStep, 20);
+    EXPECT_EQ(calls, 20);
+}
+
+}  // namespace
