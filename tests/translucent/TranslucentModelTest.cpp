@@ -1,0 +1,280 @@
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "ContrastCurve.h"
+#include "PhotosTranslucent.h"
+#include "TranslucentFixtures.h"
+
+namespace {
+
+using Orvanes::PhotosTranslucent;
+using orvane_test::Encode;
+using orvane_test::MakeCard;
+using orvane_test::MakePhoto;
+using orvane_test::RecordingReporter;
+
+const std::vector<int> kSizingReports{20, 80, 100};
+
+class TranslucentModel : public testing::Test {
+protected:
+    void SetUp() override { cv::theRNG().state = 12345; }
+
+    static PhotosTranslucent Build(Orvanes::PhotosProgressBar* reporter = nullptr, double width = 40.0,
+                                   double height = 30.0, double pixelSize = 1.0)
+    {
+        return PhotosTranslucent(Encode(MakeCard()), Encode(MakePhoto(40, 30)), width, height, pixelSize, reporter);
+    }
+};
+
+bool Same(const cv::Mat& a, const cv::Mat& b)
+{
+    return a.size() == b.size() && a.type() == b.type() && (a.empty() || cv::norm(a, b, cv::NORM_INF) == 0.0);
+}
+
+void ExpectConsistent(const PhotosTranslucent& model)
+{
+    const cv::Mat& palette = model.QuantPalette();
+    ASSERT_EQ(palette.cols, 1);
+    EXPECT_EQ(model.CardMatches().size(), static_cast<size_t>(palette.rows));
+    EXPECT_EQ(model.MatchedColours().rows, palette.rows);
+    EXPECT_EQ(model.MatchedImage().size(), model.QuantizedImage().size());
+    int strays = 0;
+    for (int y = 0; y < model.QuantizedImage().rows; ++y)
+        for (int x = 0; x < model.QuantizedImage().cols; ++x) {
+            bool found = false;
+            for (int i = 0; i < palette.rows && !found; ++i)
+                found = palette.at<cv::Vec3b>(i) == model.QuantizedImage().at<cv::Vec3b>(y, x);
+            strays += !found;
+        }
+    EXPECT_EQ(strays, 0) << "pixels outside the palette";
+}
+
+TEST_F(TranslucentModel, WorkingSizeAndPaletteFollowWidthHeightAndPixelSize)
+{
+    RecordingReporter reporter;
+    PhotosTranslucent model = Build(&reporter);
+    EXPECT_EQ(reporter.values, kSizingReports);
+    ExpectConsistent(model);
+
+    struct Case {
+        double width, height, pixelSize;
+        cv::Size size;
+        int paletteSize;
+    };
+    const Case cases[] = {
+        {100.0, 50.0, 0.5, {200, 100}, 256},
+        {5.0, 20.0, 0.5, {10, 40}, 100},
+        {10.7, 10.7, 1.0, {10, 10}, 100},
+        {-3.0, 1.0, 1.0, {40, 30}, 9},    // not resized; the palette still follows the width
+        {-400.0, 1.0, 1.0, {40, 30}, 256},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " at " << c.pixelSize);
+        reporter.values.clear();
+        const cv::Mat preview = model.UpdatePreviewImage(c.width, c.height, c.pixelSize);
+        EXPECT_EQ(reporter.values, kSizingReports);
+        EXPECT_EQ(preview.size(), c.size);
+        EXPECT_EQ(preview.type(), CV_8UC3);
+        EXPECT_EQ(model.QuantPalette().rows, c.paletteSize);
+        EXPECT_EQ(model.PixelSize(), c.pixelSize);
+        ExpectConsistent(model);
+        cv::Mat shown;
+        cv::cvtColor(model.MatchedImage(), shown, cv::COLOR_HSV2BGR_FULL);
+        EXPECT_TRUE(Same(preview, shown));
+    }
+}
+
+TEST_F(TranslucentModel, RefusedSizesLeaveTheObjectAsItWas)
+{
+    RecordingReporter reporter;
+    PhotosTranslucent model = Build(&reporter, 20.0, 15.0, 1.0);
+    const uchar* working = model.QuantizedImage().data;
+    const auto refuse = [&](double width, double height, double pixelSize, auto exceptionTag) {
+        SCOPED_TRACE(testing::Message() << width << " x " << height << " at " << pixelSize);
+        reporter.values.clear();
+        EXPECT_THROW(model.UpdatePreviewImage(width, height, pixelSize), decltype(exceptionTag));
+        EXPECT_TRUE(reporter.values.empty());
+        EXPECT_EQ(model.QuantizedImage().data, working);
+        EXPECT_EQ(model.PixelSize(), 1.0);
+    };
+    refuse(0.0, 10.0, 1.0, cv::Exception());            // no palette colours
+    refuse(10.0, 2.0, 1.0, cv::Exception());            // 100 colours for 20 pixels
+    refuse(0.5, 10.0, 1.0, std::invalid_argument(""));  // less than one pixel wide
+    refuse(10.0, 10.0, std::nan(""), std::invalid_argument(""));
+    refuse(1e12, 10.0, 1.0, std::invalid_argument(""));
+    refuse(-1e300, 10.0, 1e-300, std::invalid_argument(""));
+    EXPECT_THROW(model.UpdatePreviewImage(std::numeric_limits<double>::infinity(), 0.0), std::invalid_argument);
+    EXPECT_EQ(model.Contrast(), 0.0);
+}
+
+TEST_F(TranslucentModel, ContrastOnlyReMatchesThePalette)
+{
+    RecordingReporter reporter;
+    PhotosTranslucent model = Build(&reporter);
+    const cv::Mat palette = model.QuantPalette().clone();
+    reporter.values.clear();
+    const cv::Mat first = model.UpdatePreviewImage(0.3, 0.1);
+    EXPECT_TRUE(reporter.values.empty());
+    EXPECT_EQ(model.Contrast(), 0.3);
+    EXPECT_EQ(model.Brightness(), 0.1);
+    EXPECT_TRUE(Same(model.QuantPalette(), palette));
+    EXPECT_TRUE(Same(model.UpdatePreviewImage(0.3, 0.1), first));
+    // A new size keeps the contrast setting.
+    const cv::Mat resized = model.UpdatePreviewImage(40.0, 30.0, 1.0);
+    EXPECT_TRUE(Same(model.UpdatePreviewImage(0.3, 0.1), resized));
+}
+
+TEST_F(TranslucentModel, AutoContrastReportsEveryStepAndLeavesItsChoiceRendered)
+{
+    RecordingReporter reporter;
+    PhotosTranslucent model = Build(&reporter);
+    reporter.values.clear();
+    float contrast = -1.0f, brightness = -1.0f;
+    const cv::Mat preview = model.AutoContrast(contrast, brightness);
+    EXPECT_EQ(reporter.values, (std::vector<int>{4, 9, 14, 19, 23, 28, 33, 38, 42, 47, 52, 57, 61, 66, 71, 76, 80,
+                                                 85, 90, 95, 100}));
+    // The search runs on the full photograph, not on the working image.
+    const Orvanes::detail::ContrastScorer scorer(model.SourceImage());
+    const auto search = Orvanes::detail::SearchContrastStep([&](double s) { return scorer.Score(s); }, nullptr);
+    EXPECT_LT(search.evaluatedSteps, 20) << "this photograph should stop the search early";
+    EXPECT_EQ(contrast, static_cast<float>(search.bestStep * 0.05));
+    EXPECT_EQ(brightness, 0.0f);
+    EXPECT_EQ(model.Contrast(), search.bestStep * 0.05);
+    EXPECT_EQ(model.Brightness(), 0.0);
+    EXPECT_TRUE(Same(model.UpdatePreviewImage(model.Contrast(), 0.0), preview));
+}
+
+TEST_F(TranslucentModel, NullReporterMeansNoReports)
+{
+    PhotosTranslucent model = Build(nullptr);
+    float contrast = 0.0f, brightness = 0.0f;
+    EXPECT_FALSE(model.AutoContrast(contrast, brightness).empty());
+    EXPECT_FALSE(model.UpdatePreviewImage(30.0, 20.0, 1.0).empty());
+    EXPECT_EQ(model.GetMeshes(7, 9, 0.1, 0.2).size(), 5u);
+}
+
+TEST_F(TranslucentModel, SameInputsAndSeedGiveTheSameResults)
+{
+    const cv::Mat card = Encode(MakeCard()), photo = Encode(MakePhoto(40, 30));
+    std::vector<cv::Mat> previews;
+    std::vector<std::vector<Orvanes::OrvaneMesh>> meshes;
+    for (int run = 0; run < 2; ++run) {
+        cv::theRNG().state = 99;
+        PhotosTranslucent model(card, photo, 30.0, 20.0, 1.0, nullptr);
+        previews.push_back(model.UpdatePreviewImage(0.2, 0.05));
+        meshes.push_back(model.GetMeshes(7, 10, 0.1, 0.3));
+    }
+    EXPECT_TRUE(Same(previews[0], previews[1]));
+    for (size_t m = 0; m < 5; ++m) {
+        const auto& a = meshes[0][m];
+        const auto& b = meshes[1][m];
+        ASSERT_EQ(a.vertices.size(), b.vertices.size());
+        ASSERT_EQ(a.faces.size(), b.faces.size());
+        EXPECT_TRUE(a.vertices == b.vertices);
+        EXPECT_TRUE(a.faces == b.faces);
+    }
+}
+
+TEST_F(TranslucentModel, UnreadableImagesSayWhich)
+{
+    const cv::Mat good = Encode(MakePhoto(40, 30));
+    const cv::Mat junk(1, 64, CV_8UC1, cv::Scalar(3));
+    const auto messageOf = [](auto&& construct) {
+        try {
+            construct();
+        } catch (const cv::Exception& e) {
+            return std::string(e.what());
+        }
+        return std::string("no exception");
+    };
+    EXPECT_NE(messageOf([&] { PhotosTranslucent(junk, good, 20, 15, 1, nullptr); }).find("colour card"),
+              std::string::npos);
+    EXPECT_NE(messageOf([&] { PhotosTranslucent(good, junk, 20, 15, 1, nullptr); }).find("photograph"),
+              std::string::npos);
+    const std::string missing = testing::TempDir() + "no-such-card.png";
+    EXPECT_NE(messageOf([&] { PhotosTranslucent(missing, missing, 20, 15, 1, nullptr); }).find(missing),
+              std::string::npos);
+
+    PhotosTranslucent model = Build();
+    const cv::Mat samples = model.CardSamples();
+    EXPECT_THROW(model.Init(cv::Mat(), 20, 15, 1, nullptr), cv::Exception);
+    EXPECT_THROW(model.Init(cv::Mat(160, 640, CV_8UC1, cv::Scalar(9)), 20, 15, 1, nullptr), cv::Exception);
+    EXPECT_EQ(model.CardSamples().data, samples.data);
+}
+
+TEST_F(TranslucentModel, PathsAreKeptOnlyByThePathConstructor)
+{
+    const std::string cardPath = testing::TempDir() + "translucent-card.png";
+    const std::string photoPath = testing::TempDir() + "translucent-photo.png";
+    ASSERT_TRUE(cv::imwrite(cardPath, MakeCard()));
+    ASSERT_TRUE(cv::imwrite(photoPath, MakePhoto(40, 30)));
+    cv::theRNG().state = 5;
+    const PhotosTranslucent fromPaths(cardPath, photoPath, 40.0, 30.0, 1.0, nullptr);
+    EXPECT_EQ(fromPaths.CardPath(), cardPath);
+    EXPECT_EQ(fromPaths.PhotoPath(), photoPath);
+    cv::theRNG().state = 5;
+    const PhotosTranslucent fromBytes = Build();
+    EXPECT_TRUE(fromBytes.CardPath().empty());
+    EXPECT_TRUE(fromBytes.PhotoPath().empty());
+    EXPECT_TRUE(Same(fromPaths.MatchedImage(), fromBytes.MatchedImage()));
+}
+
+TEST_F(TranslucentModel, CopiesShareImagesAndMovesEmptyTheSource)
+{
+    RecordingReporter reporter;
+    PhotosTranslucent original = Build(&reporter);
+    original.UpdatePreviewImage(0.25, -0.1);
+
+    PhotosTranslucent copy(original);
+    EXPECT_EQ(copy.SourceImage().data, original.SourceImage().data);
+    EXPECT_EQ(copy.MatchedImage().data, original.MatchedImage().data);
+    EXPECT_EQ(copy.CardMatches().size(), original.CardMatches().size());
+    EXPECT_EQ(copy.Contrast(), 0.25);
+    reporter.values.clear();
+    copy.UpdatePreviewImage(30.0, 20.0, 1.0);  // the reporter is shared
+    EXPECT_EQ(reporter.values, kSizingReports);
+    EXPECT_NE(copy.QuantizedImage().data, original.QuantizedImage().data);
+
+    const uchar* source = original.SourceImage().data;
+    const size_t matchCount = original.CardMatches().size();
+    PhotosTranslucent moved(std::move(original));
+    EXPECT_EQ(moved.SourceImage().data, source);
+    EXPECT_EQ(moved.CardMatches().size(), matchCount);
+    for (const cv::Mat* image : {&original.QuantizedImage(), &original.QuantPalette(), &original.CardSamples(),
+                                 &original.CardSamplesHsv(), &original.SourceImage(), &original.MatchedImage(),
+                                 &original.MatchedColours()})
+        EXPECT_TRUE(image->empty());
+    EXPECT_TRUE(original.CardMatches().empty());
+    EXPECT_EQ(original.Contrast(), 0.25);  // numbers are copied, not cleared
+    EXPECT_EQ(original.Brightness(), -0.1);
+    EXPECT_THROW(original.UpdatePreviewImage(0.1, 0.0), std::logic_error);
+    EXPECT_THROW(original.GetMeshes(7, 9, 0.1, 0.1), std::logic_error);
+
+    // Assignment revives the moved-from object; moving again empties the new source.
+    original = copy;
+    EXPECT_EQ(original.QuantizedImage().data, copy.QuantizedImage().data);
+    PhotosTranslucent target = Build();
+    target = std::move(original);
+    EXPECT_EQ(target.QuantizedImage().data, copy.QuantizedImage().data);
+    EXPECT_TRUE(original.SourceImage().empty());
+    EXPECT_TRUE(original.CardMatches().empty());
+
+    // Self-assignment, by copy or by move, changes nothing.
+    PhotosTranslucent& alias = target;
+    target = alias;
+    target = std::move(alias);
+    EXPECT_EQ(target.QuantizedImage().data, copy.QuantizedImage().data);
+    EXPECT_EQ(target.CardMatches().size(), copy.CardMatches().size());
+    EXPECT_FALSE(target.UpdatePreviewImage(0.0, 0.0).empty());
+}
+
+}  // namespace
