@@ -1,0 +1,104 @@
+// The single body, the swap list and the preview must agree level for level: a slicer cutting at
+// layer middles prints, at every grey value, exactly the layers whose colour the preview shows.
+#include <gtest/gtest.h>
+
+#include "Colours.h"
+#include "ReliefPlan.h"
+
+using namespace orvane_cli;
+
+namespace {
+
+Orvanes::LayerEntry Colour(const char* spec) { return ParseColour(spec, 1.0f, "test"); }
+
+}  // namespace
+
+TEST(ReliefPlan, BodyTopsOutInTheLayerThePreviewShowsOnTop)
+{
+    struct Case {
+        double greyMin, greyMax;
+        int stackSize, baseCount;
+        double first, layer;
+    };
+    for (const Case& c : {Case{0, 255, 18, 3, 0.2, 0.1}, Case{0, 255, 20, 0, 0.2, 0.1}, Case{12, 200, 7, 2, 0.16, 0.08},
+                          Case{0, 255, 100, 4, 0.2, 0.1}, Case{0, 255, 256, 1, 0.3, 0.12}, Case{3, 250, 2, 1, 0.2, 0.2}}) {
+        SCOPED_TRACE(testing::Message() << c.greyMin << "-" << c.greyMax << " stack " << c.stackSize << " base "
+                                        << c.baseCount << " layers " << c.first << "/" << c.layer);
+        const LayerGrid grid{c.first, c.layer};
+        const int relief = c.stackSize - c.baseCount;
+        const BodyLevels body = SingleBodyLevels(c.greyMin, c.greyMax, c.stackSize, c.baseCount, grid);
+        const int step = GreyStep(c.greyMin, c.greyMax, relief);
+        for (int grey = int(c.greyMin); grey <= int(c.greyMax); ++grey) {
+            const double top = BodyTopHeight(body, grey, c.greyMin, c.greyMax);
+            const int printed = grid.LayersBelow(static_cast<float>(top));  // the mesher stores floats
+            const int level = TopLevelOfGrey(grey, c.greyMin, c.greyMax, relief);
+            const bool belowTopThreshold = step == 0 || grey < c.greyMin + double(relief) * step;
+            if (belowTopThreshold)
+                ASSERT_EQ(printed, c.baseCount + level + 1) << "grey " << grey;
+            else  // beyond the last threshold the surface keeps rising, in the last colour
+                ASSERT_GE(printed, c.stackSize) << "grey " << grey;
+        }
+    }
+}
+
+TEST(ReliefPlan, FlatPictureGivesOneBlockAsTallAsTheStack)
+{
+    const LayerGrid grid{0.2, 0.1};
+    const BodyLevels body = SingleBodyLevels(128, 128, 10, 2, grid);
+    EXPECT_EQ(grid.LayersBelow(BodyTopHeight(body, 128, 128, 128)), 10);
+    // A span smaller than the level count: every level covers every pixel.
+    const BodyLevels narrow = SingleBodyLevels(100, 104, 10, 2, grid);
+    for (int grey = 100; grey <= 104; ++grey) EXPECT_EQ(grid.LayersBelow(BodyTopHeight(narrow, grey, 100, 104)), 10);
+}
+
+TEST(ReliefPlan, SwapListNamesEachColourChangeWithItsLayerAndThreshold)
+{
+    const auto black = Colour("000000:1"), blue = Colour("2040a0:0.4"), white = Colour("ffffff:0.125");
+    const std::vector<Orvanes::LayerEntry> stack = {black, black, black, black, blue, blue, white, white, white};
+    const LayerGrid grid{0.2, 0.1};
+    const std::vector<ColourSwap> swaps = SwapList(stack, 2, 0, 255, grid);  // 7 relief levels, step 36
+    ASSERT_EQ(swaps.size(), 3u);
+    EXPECT_EQ(swaps[0].layerNumber, 1);
+    EXPECT_DOUBLE_EQ(swaps[0].bottom, 0.0);
+    EXPECT_DOUBLE_EQ(swaps[0].top, 0.2);
+    EXPECT_LT(swaps[0].greyThreshold, 0);  // a base level
+    EXPECT_EQ(swaps[1].layerNumber, 5);
+    EXPECT_NEAR(swaps[1].bottom, 0.5, 1e-12);
+    EXPECT_DOUBLE_EQ(swaps[1].greyThreshold, 2 * 36);
+    EXPECT_TRUE(swaps[1].colour == blue);
+    EXPECT_EQ(swaps[2].layerNumber, 7);
+    EXPECT_DOUBLE_EQ(swaps[2].greyThreshold, 4 * 36);
+    // The same colour with another opacity is another filament setting: a swap.
+    const std::vector<Orvanes::LayerEntry> twoWhites = {white, Colour("ffffff:0.5")};
+    EXPECT_EQ(SwapList(twoWhites, 0, 0, 255, grid).size(), 2u);
+}
+
+TEST(ReliefPlan, StackTextReadsBackAsTheSameEntries)
+{
+    const std::vector<Orvanes::LayerEntry> stack = {Colour("000000:1"), Colour("1d3f8c:0.3"), Colour("e0a526:0.35"),
+                                                     Colour("ffffff:0.125")};
+    const std::string path = testing::TempDir() + "orvane-stack-roundtrip.txt";
+    {
+        FILE* file = std::fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        const std::string text = StackText(stack, 1);
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+    }
+    const std::vector<NamedColour> read = ReadColourFile(path, 0.25f);
+    ASSERT_EQ(read.size(), stack.size());
+    for (size_t k = 0; k < stack.size(); ++k) EXPECT_TRUE(read[k].entry == stack[k]) << k;
+    std::remove(path.c_str());
+}
+
+TEST(Colours, ParsesHexWithOpacityAndRejectsEverythingElse)
+{
+    const Orvanes::LayerEntry orange = ParseColour("#ff8800:0.3", 0.25f, "x");
+    EXPECT_EQ(orange[0], 0x00);  // blue first, as the library keeps colours
+    EXPECT_EQ(orange[1], 0x88);
+    EXPECT_EQ(orange[2], 0xff);
+    EXPECT_FLOAT_EQ(orange[3], 0.3f);
+    EXPECT_FLOAT_EQ(ParseColour("FF8800", 0.25f, "x")[3], 0.25f);
+    for (const char* bad : {"ff880", "ff88001", "gg8800", "ff8800:", "ff8800:1.5", "ff8800:-0.1", "ff8800:x", ""})
+        EXPECT_ANY_THROW(ParseColour(bad, 0.25f, "x")) << bad;
+}
