@@ -1,0 +1,121 @@
+// orvane card and orvane translucent end to end: the simulated card feeds the translucent road,
+// and every mesh file is read back by admesh and lib3mf.
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include "CliHarness.h"
+
+using cli_test::RunTool;
+
+namespace {
+
+using CardAndTranslucent = cli_test::ToolTest;
+
+void ExpectClosedStl(const std::filesystem::path& stl, int64_t triangles)
+{
+    SCOPED_TRACE(stl.string());
+    EXPECT_EQ(cli_test::StlFacetCount(stl), triangles);
+    const cli_test::AdmeshReport report = cli_test::Admesh(stl);
+    EXPECT_EQ(report.facets, triangles);
+    EXPECT_EQ(report.disconnectedFacets, 0);
+    EXPECT_EQ(report.facetsReversed, 0);
+    EXPECT_EQ(report.backwardsEdges, 0);
+    EXPECT_GT(report.volume, 0.0);
+}
+
+}  // namespace
+
+TEST_F(CardAndTranslucent, CardMeshesTileSixLayersOfCells)
+{
+    const cli_test::RunResult run = RunTool({"card", "--cell-size", "1.5", "--layer-height", "0.1",
+                                             "--last-layer-height", "0.2", "--quiet", "--json", "--out", "card"},
+                                            dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const cli_test::Json summary = cli_test::ParseJson(run.out);
+    double volume = 0.0;
+    for (const cli_test::Json& file : summary["files"].items)
+        if (file["kind"].text == "stl") {
+            ExpectClosedStl(dir / file["path"].text, static_cast<int64_t>(file["triangles"].number));
+            volume += cli_test::Admesh(dir / file["path"].text).volume;
+        }
+    // Together the four materials fill the card: 96 x 24 mm, five layers of 0.1 and one of 0.2.
+    EXPECT_NEAR(volume, 96.0 * 24.0 * 0.7, 96.0 * 24.0 * 0.7 * 1e-4);
+
+    const std::vector<cli_test::ThreeMfObject> objects = cli_test::ReadThreeMf(dir / "card/card.3mf");
+    ASSERT_EQ(objects.size(), 4u);
+    EXPECT_EQ(objects[0].colour, "00ffff");
+    EXPECT_EQ(objects[1].colour, "ff00ff");
+    EXPECT_EQ(objects[2].colour, "ffff00");
+    EXPECT_EQ(objects[3].colour, "ffffff");
+}
+
+TEST_F(CardAndTranslucent, SimulatedCardFeedsTheTranslucentRoad)
+{
+    const cli_test::RunResult card =
+        RunTool({"card", "--simulate", "--cell-pixels", "4", "--materials", "00ffff:0.5,ff00ff:0.5,ffff00:0.5,ffffff:0.1",
+                 "--quiet", "--out", "."},
+                dir);
+    ASSERT_EQ(card.status, 0) << card.err;
+    const cv::Mat image = cv::imread((dir / "card-simulated.png").string(), cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(image.size(), cv::Size(256, 64));
+    // Cell (15, 63) is white in every layer: the brightest cell. Cell (0, 0) is six cyan-ish layers.
+    const cv::Vec3b white = image.at<cv::Vec3b>(62, 254), cyan = image.at<cv::Vec3b>(1, 1);
+    EXPECT_GT(white[0] + white[1] + white[2], cyan[0] + cyan[1] + cyan[2]);
+    EXPECT_LT(cyan[2], cyan[0]);  // cyan stops red (the last channel) most
+
+    cli_test::WritePng(dir / "photo.png", cli_test::MakePhoto(48, 32));
+    const cli_test::RunResult run =
+        RunTool({"translucent", "card-simulated.png", "photo.png", "--width", "24", "--pixel-size", "0.5",
+                 "--auto-contrast", "--min-layers", "7", "--max-layers", "10", "--quiet", "--json", "--out", "out"},
+                dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const cli_test::Json summary = cli_test::ParseJson(run.out);
+    EXPECT_TRUE(summary["auto_contrast"].flag);
+    EXPECT_GE(summary["contrast"].number, 0.0);
+    EXPECT_LE(summary["contrast"].number, 1.0);
+    EXPECT_EQ(cli_test::FileNames(dir / "out"),
+              (std::vector<std::string>{"body.stl", "material-0.stl", "material-1.stl", "material-2.stl",
+                                        "material-3.stl", "preview.png", "translucent.3mf"}));
+    const cv::Mat preview = cv::imread((dir / "out/preview.png").string(), cv::IMREAD_UNCHANGED);
+    EXPECT_EQ(preview.size(), cv::Size(48, 32));
+
+    std::vector<int64_t> triangles;
+    for (const cli_test::Json& file : summary["files"].items)
+        if (file["kind"].text == "stl") {
+            triangles.push_back(static_cast<int64_t>(file["triangles"].number));
+            if (triangles.back() > 0) ExpectClosedStl(dir / file["path"].text, triangles.back());
+        }
+    const std::vector<cli_test::ThreeMfObject> objects = cli_test::ReadThreeMf(dir / "out/translucent.3mf");
+    ASSERT_GE(objects.size(), 2u);
+    EXPECT_EQ(objects.back().name, "body (white)");
+    EXPECT_TRUE(objects.back().manifold);
+    EXPECT_EQ(objects.back().triangles, static_cast<uint32_t>(triangles.back()));
+
+    // A contrast given by hand is used as given.
+    const cli_test::RunResult manual =
+        RunTool({"translucent", "card-simulated.png", "photo.png", "--width", "24", "--pixel-size", "0.5",
+                 "--contrast", "0.25", "--brightness", "-0.1", "--only", "preview", "--quiet", "--json", "--out", "m"},
+                dir);
+    ASSERT_EQ(manual.status, 0) << manual.err;
+    EXPECT_DOUBLE_EQ(cli_test::ParseJson(manual.out)["contrast"].number, 0.25);
+    EXPECT_EQ(cli_test::FileNames(dir / "m"), std::vector<std::string>{"preview.png"});
+}
+
+TEST_F(CardAndTranslucent, DemoWritesBothRoadsFromTheBuiltInPhoto)
+{
+    const cli_test::RunResult run = RunTool({"demo", "show", "--quiet", "--json"}, dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const cli_test::Json summary = cli_test::ParseJson(run.out);
+    EXPECT_EQ(summary["folder"].text, "show");
+    const cv::Mat embedded = cv::imread((dir / "show/photo.png").string(), cv::IMREAD_COLOR);
+    const cv::Mat sample = cv::imread(ORVANE_SAMPLE_PHOTO, cv::IMREAD_COLOR);
+    ASSERT_EQ(embedded.size(), sample.size());
+    EXPECT_EQ(cv::norm(embedded, sample, cv::NORM_INF), 0.0);
+    for (const char* file : {"show/card-simulated.png", "show/relief/preview.png", "show/relief/relief.stl",
+                             "show/relief/relief.3mf", "show/relief/swaps.txt", "show/translucent/preview.png",
+                             "show/translucent/body.stl", "show/translucent/translucent.3mf"})
+        EXPECT_TRUE(std::filesystem::exists(dir / file)) << file;
+    EXPECT_EQ(cli_test::ReadThreeMf(dir / "show/translucent/translucent.3mf").size(), 5u);
+}
