@@ -94,12 +94,17 @@ ContrastScorer::ContrastScorer(const cv::Mat& bgr) : image(bgr)
 {
     CV_Assert(image.type() == CV_8UC3 && image.dims <= 2);
     means = cv::mean(image);
+    // The input's saturations serve every strength; keeping them costs a byte per pixel and
+    // saves each step two thirds of its table work.
+    saturationBefore.create(image.rows, image.cols, CV_8UC1);
     const auto& saturation = SaturationTable();
     for (int y = 0; y < image.rows; ++y) {
         const uint8_t* p = image.ptr<uint8_t>(y);
+        uint8_t* out = saturationBefore.ptr<uint8_t>(y);
         for (int x = 0; x < image.cols; ++x, p += 3) {
             const int value = std::max({p[0], p[1], p[2]});
-            const int s = saturation[static_cast<size_t>(value) * 256 + std::min({p[0], p[1], p[2]})];
+            const uint8_t s = saturation[static_cast<size_t>(value) * 256 + std::min({p[0], p[1], p[2]})];
+            out[x] = s;
             paleBefore += (s < 40) & (value > 180);
         }
     }
@@ -114,15 +119,14 @@ double ContrastScorer::Score(double contrast) const
     int64_t vivid = 0, paleAfter = 0;
     for (int y = 0; y < image.rows; ++y) {
         const uint8_t* p = image.ptr<uint8_t>(y);
+        const uint8_t* before = saturationBefore.ptr<uint8_t>(y);
         for (int x = 0; x < image.cols; ++x, p += 3) {
-            const size_t before = static_cast<size_t>(std::max({p[0], p[1], p[2]})) * 256 + std::min({p[0], p[1], p[2]});
-            const int s = saturation[before];
             const uint8_t b = blue[p[0]], g = green[p[1]], r = red[p[2]];
             const int value = std::max({b, g, r});
-            const int adjusted = saturation[static_cast<size_t>(value) * 256 + std::min({b, g, r})];
+            const int s = saturation[static_cast<size_t>(value) * 256 + std::min({b, g, r})];
             // Only a gain in saturation counts, as an 8-bit difference saturating at 0 would.
-            vivid += (adjusted - s > 20) & (adjusted > 80) & (value > 80);
-            paleAfter += (adjusted < 25) & (value > 180);
+            vivid += (s - before[x] > 20) & (s > 80) & (value > 80);
+            paleAfter += (s < 25) & (value > 180);
         }
     }
     return static_cast<double>(paleBefore - paleAfter + vivid);

@@ -33,6 +33,7 @@ public:
 
 private:
     cv::Mat image;
+    cv::Mat saturationBefore;  // full-range HSV saturation of every input pixel
     cv::Scalar means;
     int64_t paleBefore = 0;
 };
