@@ -17,9 +17,9 @@ struct MeshProxy {
 };
 
 // Colours cross this facade as groups of four floats red, green, blue, opacity (a count of
-// floats; a trailing incomplete group is ignored). The proxy owns its model, its reporter and
-// every buffer it returns; a returned buffer stays valid until the same operation is called
-// again on this proxy, or the proxy is destroyed.
+// floats; a trailing incomplete group is ignored, a null array is no colours). The proxy owns
+// its model, its reporter and every buffer it returns; a returned buffer stays valid until the
+// same operation is called again on this proxy, or the proxy is destroyed.
 class ORVANE_EXPORT OrvaneReliefProxy {
 public:
     // reporter: taken over and deleted with the proxy (also when construction throws); allocate
