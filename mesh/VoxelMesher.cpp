@@ -6,7 +6,6 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include <Eigen/Geometry>
@@ -16,6 +15,15 @@
 #include "NULLProgressBar.h"
 #include "PhotoMeshCreater.h"
 
+// Baseline x86-64 code has no popcount instruction, and ranks are popcounts; the hot passes
+// are compiled a second time for processors that have one and picked at run time. Both
+// versions compute the same integers, so meshes stay byte-identical across machines.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(__POPCNT__)
+#define ORVANE_POPCNT_DISPATCH 1
+#else
+#define ORVANE_POPCNT_DISPATCH 0
+#endif
+
 namespace Orvanes {
 
 namespace {
@@ -24,19 +32,28 @@ using Face = Eigen::Matrix<int32_t, 3, 1>;
 
 constexpr int64_t kMaxIndexCount = std::numeric_limits<int32_t>::max();
 
-// Baseline x86-64 has no popcount instruction; the bit trick keeps the count inline instead
-// of a library call per lookup. Both give the same integers, so meshes stay identical.
-inline int PopCount(uint64_t x)
-{
-#if defined(__GNUC__) && defined(__POPCNT__)
-    return __builtin_popcountll(x);
-#else
-    x = x - ((x >> 1) & 0x5555555555555555ull);
-    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
-    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-    return static_cast<int>((x * 0x0101010101010101ull) >> 56);
+// Bit counting as a policy, so one pass body serves both builds.
+struct PortableCount {
+    static int Of(uint64_t x)
+    {
+        x = x - ((x >> 1) & 0x5555555555555555ull);
+        x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+        x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+        return static_cast<int>((x * 0x0101010101010101ull) >> 56);
+    }
+};
+
+#if ORVANE_POPCNT_DISPATCH || defined(__POPCNT__)
+struct HardwareCount {
+    static int Of(uint64_t x) { return __builtin_popcountll(x); }
+};
 #endif
-}
+
+#if defined(__POPCNT__)
+using DefaultCount = HardwareCount;
+#else
+using DefaultCount = PortableCount;
+#endif
 
 inline int LowestBit(uint64_t x)  // x != 0
 {
@@ -104,6 +121,22 @@ struct VoxelGrid {
     const uint8_t* Element(int j, int i) const { return data + j * rowStep + i * elementStep; }
 };
 
+// The used-position bits of the lattice, (i, j, k) lexicographic, and the count of used
+// positions before each word: a position's vertex index is its rank.
+struct Lattice {
+    uint64_t rows;    // lattice rows, grid rows + 1
+    uint64_t levels;  // lattice levels, layers + 1
+    uint64_t* used;
+    const int32_t* before;
+    uint64_t Bit(int i, int j) const { return (static_cast<uint64_t>(i) * rows + static_cast<uint64_t>(j)) * levels; }
+    template <typename Count>
+    int32_t Rank(uint64_t bit) const
+    {
+        const size_t word = static_cast<size_t>(bit >> 6);
+        return before[word] + Count::Of(used[word] & LowBits(static_cast<int>(bit & 63)));
+    }
+};
+
 // Bit k set when byte k of the element equals label; eight bytes per step by the classic
 // exact zero-byte test on label-xored words.
 template <typename Mask>
@@ -113,13 +146,20 @@ Mask LabelMaskOf(const uint8_t* element, int cn, uint8_t label)
     int k = 0;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     const uint64_t pattern = 0x0101010101010101ull * label;
-    for (; k + 8 <= cn; k += 8) {
+    auto matches = [&](int offset) {
         uint64_t word;
-        std::memcpy(&word, element + k, 8);
+        std::memcpy(&word, element + offset, 8);
         word ^= pattern;
         const uint64_t high = ~(((word & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | word |
                                 0x7F7F7F7F7F7F7F7Full);
-        mask |= (((high >> 7) * 0x0102040810204080ull) >> 56) << k;
+        return ((high >> 7) * 0x0102040810204080ull) >> 56;
+    };
+    if (cn >= 8) {
+        for (; k + 8 <= cn; k += 8) mask |= matches(k) << k;
+        // The last bytes come from one more word ending at the element's end; the bytes it
+        // shares with the word before give the same bits again.
+        if (k < cn) mask |= matches(cn - 8) << (cn - 8);
+        return static_cast<Mask>(mask);
     }
 #endif
     for (; k < cn; ++k)
@@ -151,27 +191,9 @@ std::vector<Mask> LabelMasks(const VoxelGrid& grid, int label)
 // Side bits in the order the triangles of one voxel are written.
 enum Side : unsigned { kMinusX = 1, kPlusX = 2, kMinusY = 4, kPlusY = 8, kPlusZ = 16, kMinusZ = 32 };
 
-inline int SideTriangleCount(unsigned sides)
-{
-    return 2 * PopCount(sides);
-}
-
-// The sides of voxel (j, i, k) that face the outside or a voxel of another value.
-inline unsigned OpenSides(const VoxelGrid& grid, int j, int i, int k, int label)
-{
-    const uint8_t* v = grid.Element(j, i) + k;
-    unsigned sides = 0;
-    if (i == 0 || *(v - grid.elementStep) != label) sides |= kMinusX;
-    if (i + 1 >= grid.cols || *(v + grid.elementStep) != label) sides |= kPlusX;
-    if (j == 0 || *(v - grid.rowStep) != label) sides |= kMinusY;
-    if (j + 1 >= grid.rows || *(v + grid.rowStep) != label) sides |= kPlusY;
-    if (k + 1 >= grid.cn || v[1] != label) sides |= kPlusZ;
-    if (k == 0 || v[-1] != label) sides |= kMinusZ;
-    return sides;
-}
-
 // The two triangles of every open side of one voxel. rAB is the vertex of corner
-// (i + A, j + B, k); the corner one level up is the next vertex of the same lattice column.
+// (i + A, j + B, k); the corner one level up is the next vertex of the same lattice column,
+// since both touch the voxel and so both are used.
 inline Face* AppendVoxelSides(Face* out, unsigned sides, int32_t r00, int32_t r01, int32_t r10, int32_t r11)
 {
     const int32_t p000 = r00, p001 = r00 + 1, p010 = r01, p011 = r01 + 1;
@@ -203,6 +225,154 @@ inline Face* AppendVoxelSides(Face* out, unsigned sides, int32_t r00, int32_t r0
     return out;
 }
 
+template <typename Count>
+inline Face* AppendVoxel(Face* out, const Lattice& lattice, uint64_t bit, unsigned sides)
+{
+    const uint64_t nextRow = lattice.levels, nextCol = lattice.rows * lattice.levels;
+    return AppendVoxelSides(out, sides, lattice.Rank<Count>(bit), lattice.Rank<Count>(bit + nextRow),
+                            lattice.Rank<Count>(bit + nextCol), lattice.Rank<Count>(bit + nextCol + nextRow));
+}
+
+// The sides of voxel (j, i, k) that face the outside or a voxel of another value.
+inline unsigned OpenSides(const VoxelGrid& grid, int j, int i, int k, int label)
+{
+    const uint8_t* v = grid.Element(j, i) + k;
+    unsigned sides = 0;
+    if (i == 0 || *(v - grid.elementStep) != label) sides |= kMinusX;
+    if (i + 1 >= grid.cols || *(v + grid.elementStep) != label) sides |= kPlusX;
+    if (j == 0 || *(v - grid.rowStep) != label) sides |= kMinusY;
+    if (j + 1 >= grid.rows || *(v + grid.rowStep) != label) sides |= kPlusY;
+    if (k + 1 >= grid.cn || v[1] != label) sides |= kPlusZ;
+    if (k == 0 || v[-1] != label) sides |= kMinusZ;
+    return sides;
+}
+
+// The open sides of one element's voxels as six level masks, in side order.
+struct OpenMasks {
+    uint64_t side[6];
+    uint64_t any;
+};
+
+template <typename Mask>
+inline OpenMasks OpenSidesOf(const Mask* left, const Mask* here, const Mask* right, int j, int rows)
+{
+    const uint64_t m = here[j];
+    OpenMasks open{{m & ~uint64_t(left ? left[j] : 0), m & ~uint64_t(right ? right[j] : 0),
+                    m & ~uint64_t(j > 0 ? here[j - 1] : 0), m & ~uint64_t(j + 1 < rows ? here[j + 1] : 0),
+                    m & ~(m >> 1), m & ~(m << 1)},
+                   0};
+    open.any = open.side[0] | open.side[1] | open.side[2] | open.side[3] | open.side[4] | open.side[5];
+    return open;
+}
+
+// Vertex bits of every lattice column from the label masks, one word per column (levels <= 64),
+// and the triangle count; vertex-pass progress after each lattice plane i.
+template <typename Count, typename Mask>
+inline int64_t MaskBitPassBody(const VoxelGrid& grid, const Mask* masks, const Lattice& lattice,
+                               ProgressSchedule& schedule)
+{
+    const int rows = grid.rows, cols = grid.cols, cn = grid.cn;
+    const int levels = static_cast<int>(lattice.levels);
+    const uint64_t allLevels = levels == 64 ? ~uint64_t(0) : LowBits(levels);
+    const uint64_t shellLevels = (uint64_t(1) | (uint64_t(3) << (cn - 1))) & allLevels;
+    const size_t gridRows = static_cast<size_t>(rows);
+    int64_t openSides = 0;
+    uint64_t bit = 0;
+    for (int i = 0; i <= cols; ++i) {
+        const Mask* left = i > 0 ? masks + (i - 1) * gridRows : nullptr;
+        const Mask* here = i < cols ? masks + i * gridRows : nullptr;
+        const Mask* right = i + 1 < cols ? here + gridRows : nullptr;
+        const bool shellPlane = i == 0 || i >= cols - 1;
+        for (int j = 0; j <= rows; ++j, bit += lattice.levels) {
+            uint64_t levelBits = allLevels;
+            if (!shellPlane && j != 0 && j < rows - 1) {
+                const uint64_t around = uint64_t(left[j - 1]) | left[j] | here[j - 1] | here[j];
+                levelBits = (around | (around << 1) | shellLevels) & allLevels;
+            }
+            const size_t word = static_cast<size_t>(bit >> 6);
+            const int shift = static_cast<int>(bit & 63);
+            lattice.used[word] |= levelBits << shift;
+            if (shift + levels > 64) lattice.used[word + 1] |= levelBits >> (64 - shift);
+            if (j < rows && here && here[j]) {
+                const OpenMasks open = OpenSidesOf(left, here, right, j, rows);
+                for (uint64_t side : open.side) openSides += Count::Of(side);
+            }
+        }
+        schedule.VertexColumnDone(i);
+    }
+    return 2 * openSides;
+}
+
+// Triangles voxel by voxel in grid order (column, row, layer), skipping voxels with no open
+// side, which are most of any solid region; face-pass progress after each grid column.
+template <typename Count, typename Mask>
+inline Face* MaskFacePassBody(const VoxelGrid& grid, const Mask* masks, const Lattice& lattice, Face* out,
+                              ProgressSchedule& schedule)
+{
+    const int rows = grid.rows, cols = grid.cols;
+    const size_t gridRows = static_cast<size_t>(rows);
+    for (int i = 0; i < cols; ++i) {
+        const Mask* left = i > 0 ? masks + (i - 1) * gridRows : nullptr;
+        const Mask* here = masks + i * gridRows;
+        const Mask* right = i + 1 < cols ? here + gridRows : nullptr;
+        for (int j = 0; j < rows; ++j) {
+            if (!here[j]) continue;
+            const OpenMasks open = OpenSidesOf(left, here, right, j, rows);
+            const uint64_t column = lattice.Bit(i, j);
+            for (uint64_t rest = open.any; rest; rest &= rest - 1) {
+                const int k = LowestBit(rest);
+                unsigned sides = 0;
+                for (int s = 0; s < 6; ++s) sides |= static_cast<unsigned>((open.side[s] >> k) & 1u) << s;
+                out = AppendVoxel<Count>(out, lattice, column + static_cast<uint64_t>(k), sides);
+            }
+        }
+        schedule.FaceColumnDone(i);
+    }
+    return out;
+}
+
+#if ORVANE_POPCNT_DISPATCH
+bool HasPopcount()
+{
+    static const bool has = __builtin_cpu_supports("popcnt");
+    return has;
+}
+
+template <typename Mask>
+__attribute__((target("popcnt"))) int64_t MaskBitPassPopcnt(const VoxelGrid& grid, const Mask* masks,
+                                                             const Lattice& lattice, ProgressSchedule& schedule)
+{
+    return MaskBitPassBody<HardwareCount>(grid, masks, lattice, schedule);
+}
+
+template <typename Mask>
+__attribute__((target("popcnt"))) Face* MaskFacePassPopcnt(const VoxelGrid& grid, const Mask* masks,
+                                                           const Lattice& lattice, Face* out,
+                                                           ProgressSchedule& schedule)
+{
+    return MaskFacePassBody<HardwareCount>(grid, masks, lattice, out, schedule);
+}
+#endif
+
+template <typename Mask>
+int64_t MaskBitPass(const VoxelGrid& grid, const Mask* masks, const Lattice& lattice, ProgressSchedule& schedule)
+{
+#if ORVANE_POPCNT_DISPATCH
+    if (HasPopcount()) return MaskBitPassPopcnt(grid, masks, lattice, schedule);
+#endif
+    return MaskBitPassBody<DefaultCount>(grid, masks, lattice, schedule);
+}
+
+template <typename Mask>
+Face* MaskFacePass(const VoxelGrid& grid, const Mask* masks, const Lattice& lattice, Face* out,
+                   ProgressSchedule& schedule)
+{
+#if ORVANE_POPCNT_DISPATCH
+    if (HasPopcount()) return MaskFacePassPopcnt(grid, masks, lattice, out, schedule);
+#endif
+    return MaskFacePassBody<DefaultCount>(grid, masks, lattice, out, schedule);
+}
+
 [[noreturn]] void ThrowTooMany(const char* what, int64_t count)
 {
     throw std::length_error("CreateMeshFromVox: " + std::to_string(count) + " " + what +
@@ -223,38 +393,6 @@ bool PhotoMeshCreater::IsVertexUsed(const cv::Mat& voxels, int i, int j, int k, 
         if (p[0] == label || p[-1] == label) return true;
     return false;
 }
-
-namespace {
-
-// The lattice bits and their running counts: vertex index of a used lattice position is its
-// rank among used positions in lattice order.
-struct LatticeBits {
-    std::vector<uint64_t>& used;
-    std::vector<int32_t>& before;
-    int32_t Rank(uint64_t bit) const
-    {
-        const size_t word = static_cast<size_t>(bit >> 6);
-        return before[word] + PopCount(used[word] & LowBits(static_cast<int>(bit & 63)));
-    }
-};
-
-// Face counts of one grid column from label masks: every open side is two triangles.
-template <typename Mask>
-int64_t CountColumnFaces(const Mask* left, const Mask* here, const Mask* right, int rows)
-{
-    int64_t count = 0;
-    for (int j = 0; j < rows; ++j) {
-        const uint64_t m = here[j];
-        if (!m) continue;
-        const uint64_t minusX = left ? left[j] : 0, plusX = right ? right[j] : 0;
-        const uint64_t minusY = j > 0 ? here[j - 1] : 0, plusY = j + 1 < rows ? here[j + 1] : 0;
-        count += PopCount(m & ~minusX) + PopCount(m & ~plusX) + PopCount(m & ~minusY) + PopCount(m & ~plusY) +
-                 PopCount(m & ~(m >> 1)) + PopCount(m & ~(m << 1));
-    }
-    return 2 * count;
-}
-
-}  // namespace
 
 OrvaneMesh PhotoMeshCreater::CreateMeshFromVox(cv::Mat voxels, double voxelSize, double layerHeight,
                                                double lastLayerHeight, int label, int progressBegin,
@@ -281,52 +419,23 @@ OrvaneMesh PhotoMeshCreater::CreateMeshFromVox(cv::Mat voxels, double voxelSize,
     vertexIndex.used.assign(wordCount, 0);
     vertexIndex.before.assign(wordCount, 0);
     std::vector<uint64_t>& used = vertexIndex.used;
+    const Lattice lattice{static_cast<uint64_t>(latticeRows), static_cast<uint64_t>(levels), used.data(),
+                          vertexIndex.before.data()};
 
-    // Narrow masks keep the per-element table at a fraction of the lattice's size.
-    const bool levelsFitWord = levels <= 64;
+    // Vertex bits and the triangle count. Vertex-pass progress follows the lattice planes i in
+    // the order the vertices are numbered. Narrow masks keep the per-element table at a
+    // fraction of the lattice's size; a lattice column longer than a word is tested point by
+    // point.
     std::vector<uint32_t> narrowMasks;
     std::vector<uint64_t> wideMasks;
-    if (levelsFitWord) {
-        if (cn <= 32)
-            narrowMasks = LabelMasks<uint32_t>(grid, label);
-        else
-            wideMasks = LabelMasks<uint64_t>(grid, label);
-    }
-
-    // Vertex bits and counts. Vertex-pass progress is reported per lattice column plane i, in
-    // the same sequence as the vertices are numbered.
     int64_t faceCount = 0;
-    auto bitPass = [&](const auto* masks) {
-        const uint64_t allLevels = levels == 64 ? ~uint64_t(0) : LowBits(static_cast<int>(levels));
-        const uint64_t shellLevels = (uint64_t(1) | (uint64_t(3) << (cn - 1))) & allLevels;
-        const size_t gridRows = static_cast<size_t>(rows);
-        uint64_t bit = 0;
-        for (int i = 0; i <= cols; ++i) {
-            const auto* left = i > 0 ? masks + (i - 1) * gridRows : nullptr;
-            const auto* here = i < cols ? masks + i * gridRows : nullptr;
-            const bool shellPlane = i == 0 || i >= cols - 1;
-            for (int j = 0; j <= rows; ++j, bit += static_cast<uint64_t>(levels)) {
-                uint64_t levelBits = allLevels;
-                if (!shellPlane && j != 0 && j < rows - 1) {
-                    const uint64_t around = uint64_t(left[j - 1]) | left[j] | here[j - 1] | here[j];
-                    levelBits = (around | (around << 1) | shellLevels) & allLevels;
-                }
-                const size_t word = static_cast<size_t>(bit >> 6);
-                const int shift = static_cast<int>(bit & 63);
-                used[word] |= levelBits << shift;
-                if (shift + levels > 64) used[word + 1] |= levelBits >> (64 - shift);
-            }
-            if (here) faceCount += CountColumnFaces(left, here, i + 1 < cols ? here + gridRows : nullptr, rows);
-            schedule.VertexColumnDone(i);
-        }
-    };
-    if (levelsFitWord && cn <= 32) {
-        bitPass(narrowMasks.data());
-    } else if (levelsFitWord) {
-        bitPass(wideMasks.data());
+    if (cn <= 32) {
+        narrowMasks = LabelMasks<uint32_t>(grid, label);
+        faceCount = MaskBitPass(grid, narrowMasks.data(), lattice, schedule);
+    } else if (levels <= 64) {
+        wideMasks = LabelMasks<uint64_t>(grid, label);
+        faceCount = MaskBitPass(grid, wideMasks.data(), lattice, schedule);
     } else {
-        // Tall grids: a lattice column no longer fits a word, so each position and each
-        // voxel is tested on its own.
         uint64_t bit = 0;
         for (int i = 0; i <= cols; ++i) {
             for (int j = 0; j <= rows; ++j)
@@ -338,13 +447,14 @@ OrvaneMesh PhotoMeshCreater::CreateMeshFromVox(cv::Mat voxels, double voxelSize,
             for (int j = 0; j < rows; ++j) {
                 const uint8_t* element = grid.Element(j, i);
                 for (int k = 0; k < cn; ++k)
-                    if (element[k] == label) faceCount += SideTriangleCount(OpenSides(grid, j, i, k, label));
+                    if (element[k] == label) faceCount += 2 * DefaultCount::Of(OpenSides(grid, j, i, k, label));
             }
     }
+
     int64_t vertexCount = 0;
     for (size_t w = 0; w < wordCount; ++w) {
         vertexIndex.before[w] = static_cast<int32_t>(std::min<int64_t>(vertexCount, kMaxIndexCount));
-        vertexCount += PopCount(used[w]);
+        vertexCount += DefaultCount::Of(used[w]);
     }
     if (vertexCount > kMaxIndexCount) ThrowTooMany("vertices", vertexCount);
     if (faceCount > kMaxIndexCount) ThrowTooMany("triangles", faceCount);
@@ -366,8 +476,8 @@ OrvaneMesh PhotoMeshCreater::CreateMeshFromVox(cv::Mat voxels, double voxelSize,
         for (size_t w = 0; w < wordCount; ++w) {
             for (uint64_t bits = used[w]; bits; bits &= bits - 1) {
                 const uint64_t bit = (uint64_t(w) << 6) + static_cast<uint64_t>(LowestBit(bits));
-                while (bit >= columnStart + static_cast<uint64_t>(levels)) {
-                    columnStart += static_cast<uint64_t>(levels);
+                while (bit >= columnStart + lattice.levels) {
+                    columnStart += lattice.levels;
                     if (++j == latticeRows) {
                         j = 0;
                         ++i;
@@ -377,62 +487,27 @@ OrvaneMesh PhotoMeshCreater::CreateMeshFromVox(cv::Mat voxels, double voxelSize,
             }
         }
     }
-    // Faces voxel by voxel in grid order (column, row, layer), each voxel's open sides in the
-    // fixed side order.
-    const LatticeBits bits{used, vertexIndex.before};
-    const uint64_t columnBits = static_cast<uint64_t>(levels);
-    const uint64_t planeBits = static_cast<uint64_t>(latticeRows) * columnBits;
+
     Face* out = mesh.faces.data();
-    auto facePass = [&](const auto* masks) {
-        const size_t gridRows = static_cast<size_t>(rows);
-        for (int i = 0; i < cols; ++i) {
-            const auto* left = i > 0 ? masks + (i - 1) * gridRows : nullptr;
-            const auto* here = masks + i * gridRows;
-            const auto* right = i + 1 < cols ? here + gridRows : nullptr;
-            for (int j = 0; j < rows; ++j) {
-                const uint64_t m = here[j];
-                if (!m) continue;
-                const uint64_t open[6] = {m & ~uint64_t(left ? left[j] : 0),
-                                          m & ~uint64_t(right ? right[j] : 0),
-                                          m & ~uint64_t(j > 0 ? here[j - 1] : 0),
-                                          m & ~uint64_t(j + 1 < rows ? here[j + 1] : 0),
-                                          m & ~(m >> 1),
-                                          m & ~(m << 1)};
-                const uint64_t b00 = (uint64_t(i) * static_cast<uint64_t>(latticeRows) + uint64_t(j)) * columnBits;
-                for (uint64_t rest = m; rest; rest &= rest - 1) {
-                    const int k = LowestBit(rest);
-                    unsigned sides = 0;
-                    for (int s = 0; s < 6; ++s)
-                        sides |= static_cast<unsigned>((open[s] >> k) & 1u) << s;
-                    const uint64_t b = b00 + static_cast<uint64_t>(k);
-                    out = AppendVoxelSides(out, sides, bits.Rank(b), bits.Rank(b + columnBits),
-                                           bits.Rank(b + planeBits), bits.Rank(b + planeBits + columnBits));
-                }
-            }
-            schedule.FaceColumnDone(i);
-        }
-    };
-    if (levelsFitWord && cn <= 32) {
-        facePass(narrowMasks.data());
-    } else if (levelsFitWord) {
-        facePass(wideMasks.data());
+    if (cn <= 32) {
+        out = MaskFacePass(grid, narrowMasks.data(), lattice, out, schedule);
+    } else if (levels <= 64) {
+        out = MaskFacePass(grid, wideMasks.data(), lattice, out, schedule);
     } else {
         for (int i = 0; i < cols; ++i) {
             for (int j = 0; j < rows; ++j) {
                 const uint8_t* element = grid.Element(j, i);
-                const uint64_t b00 = (uint64_t(i) * static_cast<uint64_t>(latticeRows) + uint64_t(j)) * columnBits;
-                for (int k = 0; k < cn; ++k) {
-                    if (element[k] != label) continue;
-                    const uint64_t b = b00 + static_cast<uint64_t>(k);
-                    out = AppendVoxelSides(out, OpenSides(grid, j, i, k, label), bits.Rank(b),
-                                           bits.Rank(b + columnBits), bits.Rank(b + planeBits),
-                                           bits.Rank(b + planeBits + columnBits));
-                }
+                const uint64_t column = lattice.Bit(i, j);
+                for (int k = 0; k < cn; ++k)
+                    if (element[k] == label)
+                        out = AppendVoxel<DefaultCount>(out, lattice, column + static_cast<uint64_t>(k),
+                                                        OpenSides(grid, j, i, k, label));
             }
             schedule.FaceColumnDone(i);
         }
     }
     assert(out == mesh.faces.data() + mesh.faces.size());
+    static_cast<void>(out);
     return mesh;
 }
 
