@@ -46,8 +46,10 @@ void PhotosRelief::Init(double width, double height, double /*pixelSize*/, Photo
 
 void PhotosRelief::Resample()
 {
-    cv::resize(sourceImage, colourImage, cv::Size(widthPx, heightPx), 0.0, 0.0, cv::INTER_LINEAR);
-    cv::Mat grey;
+    // Fresh images, never written in place: copies of this object share the old buffers.
+    cv::Mat colour, grey;
+    cv::resize(sourceImage, colour, cv::Size(widthPx, heightPx), 0.0, 0.0, cv::INTER_LINEAR);
+    colourImage = colour;
     cv::cvtColor(colourImage, grey, cv::COLOR_BGR2GRAY);
     greyImage = grey;
     cv::minMaxLoc(greyImage, &greyMin, &greyMax);
