@@ -49,6 +49,7 @@ struct CommonSettings {
     std::set<std::string> outputs;  // the chosen output names
     bool json = false;
     bool quiet = false;
+    bool hideFit = false;  // drop the layer analysis' printed fit (the demo's output is a description)
 };
 
 // Reads --out, --only (checked against the allowed names), --json and --quiet.

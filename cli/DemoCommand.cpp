@@ -55,6 +55,7 @@ int RunDemo(int argc, char** argv, int first)
     reliefSettings.outputs = {"preview", "body", "colours", "3mf", "stack", "swaps"};
     reliefSettings.json = json;
     reliefSettings.quiet = quiet;
+    reliefSettings.hideFit = true;
     CommonSettings translucentSettings = reliefSettings;
     translucentSettings.folder = (std::filesystem::path(root) / "translucent").string();
     translucentSettings.outputs = {"preview", "materials", "body", "3mf"};

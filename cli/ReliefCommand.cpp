@@ -84,7 +84,7 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
                                  palette);
     if (!job.givenStack) {
         // The layer analysis prints its fit to standard output; a JSON summary must stay clean.
-        StdoutDiversion diversion(settings.json, settings.quiet);
+        StdoutDiversion diversion(settings.json || settings.hideFit, settings.quiet || settings.hideFit);
         relief.GetAutoLayerInfo(job.stack, job.baseCount, job.levelCount);
     }
     const int stackSize = static_cast<int>(job.stack.size());

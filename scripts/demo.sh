@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# From a fresh checkout to printable files: installs what is missing, builds the library and the
+# `orvane` tool (Release, in ./build), and runs both roads on the built-in sample photo.
+# usage: bash scripts/demo.sh [folder]   (default: orvane-demo)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+folder=${1:-orvane-demo}
+jobs=${ORVANE_JOBS:-2}
+
+bash scripts/setup.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$jobs" --target orvane_cli
+./build/cli/orvane demo "$folder"
+
+cat <<TEXT
+
+Everything went into $root/$folder:
+  photo.png                  the sample photo
+  relief/preview.png         how the layered colour relief looks from above
+  relief/relief.stl          the relief as one body; relief/swaps.txt says when to change filament
+  relief/colour-*.stl        one mesh per colour, and relief/relief.3mf with all of them coloured
+  relief/stack.txt           the proposed colour stack (edit it and pass it back with --stack)
+  card-simulated.png         a predicted photo of the colour card (orvane card prints the real one)
+  translucent/preview.png    the translucent colour print matched against that card
+  translucent/*.stl, .3mf    four material meshes, the body, and all five as a coloured 3MF
+Try your own photo:  ./build/cli/orvane relief PHOTO --width 120 --out my-relief
+Options and units:   ./build/cli/orvane relief --help
+TEXT
