@@ -1,6 +1,8 @@
 // Voxel meshes checked by geometry (boxes, shells, volumes) and the progress the mesher sends.
 #include <cmath>
 #include <cstdint>
+#include <limits>
+#include <stdexcept>
 #include <vector>
 
 #include <Eigen/Geometry>
@@ -167,4 +169,12 @@ TEST(VoxelMesh, RejectsGridsThatAreNotBytes)
     EXPECT_THROW(PhotoMeshCreater(nullptr).CreateMeshFromVox(cv::Mat(2, 2, CV_16UC3, cv::Scalar::all(0)), 1.0, 1.0,
                                                              1.0, 0, 0, 100),
                  cv::Exception);
+}
+
+TEST(VoxelMesh, RefusesLatticesBeyondThirtyTwoBitIndices)
+{
+    // No columns and 2^31 - 1 rows: the lattice plane at level 0 alone has 2^31 shell points,
+    // one more than a signed 32-bit index can number. The grid holds no bytes at all.
+    const cv::Mat tall(std::numeric_limits<int>::max(), 0, CV_8UC1);
+    EXPECT_THROW(PhotoMeshCreater(nullptr).CreateMeshFromVox(tall, 1.0, 1.0, 1.0, 0, 0, 100), std::length_error);
 }

@@ -134,3 +134,25 @@ TEST(ReliefVoxelMeshLimits, LargestPaletteKeepsEveryLabelApart)
     for (size_t k = 1; k < 253; ++k) EXPECT_TRUE(meshes[k].faces.empty()) << k;
     orvane_test::ExpectClosedAndOutward(meshes[253], /*strict=*/false);
 }
+
+TEST(ReliefVoxelMeshLimits, EmptyStackWithoutBaseHasNothingToMesh)
+{
+    RecordingProgress progress;
+    PhotosRelief relief = MakeRelief(2, &progress);
+    std::vector<OrvaneMesh> meshes;
+    std::vector<LayerEntry> colours;
+    relief.GetVoxMeshes({}, 0.1, 0.2, 0, 0.5, meshes, colours);
+    EXPECT_TRUE(meshes.empty());
+    EXPECT_TRUE(colours.empty());
+    EXPECT_EQ(progress.values, (std::vector<int>{50, 100}));
+}
+
+TEST(ReliefVoxelMeshLimits, MoreLevelsThanGridChannelsFailInTheImageLibrary)
+{
+    PhotosRelief relief = MakeRelief(2, nullptr);
+    const std::vector<LayerEntry> stack(600, relief.Palette()[0]);
+    std::vector<OrvaneMesh> meshes;
+    std::vector<LayerEntry> colours;
+    EXPECT_THROW(relief.GetVoxMeshes(stack, 0.1, 0.2, 1, 0.5, meshes, colours), cv::Exception);
+    EXPECT_THROW(relief.GetVoxMeshes({}, 0.1, 0.2, 513, 0.5, meshes, colours), cv::Exception);
+}
