@@ -5,7 +5,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include <Eigen/Geometry>
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
@@ -71,6 +70,10 @@ TEST(VoxelMesh, AbsentLabelGivesOnlyTheShellVertices)
         EXPECT_EQ(mesh.vertices.size(), ShellPointCount(6, 7, 5)) << label;
         EXPECT_TRUE(mesh.faces.empty()) << label;
     }
+    // A grid without rows is all shell as well.
+    const OrvaneMesh flat = PhotoMeshCreater(nullptr).CreateMeshFromVox(cv::Mat(0, 5, CV_8UC2), 1.0, 1.0, 1.0, 0, 0, 9);
+    EXPECT_EQ(flat.vertices.size(), ShellPointCount(0, 5, 2));
+    EXPECT_TRUE(flat.faces.empty());
 }
 
 TEST(VoxelMesh, AllLabelsTogetherFillTheGrid)
@@ -91,38 +94,6 @@ TEST(VoxelMesh, AllLabelsTogetherFillTheGrid)
     }
     const double block = 9 * 11 * voxelSize * voxelSize * (5 * layerHeight + lastLayerHeight);
     EXPECT_NEAR(volume, block, 1e-5 * block);  // float vertices, sums in double
-}
-
-TEST(VoxelMesh, TouchingVoxelsShareTheirSquare)
-{
-    // Two voxels side by side: one label gives a closed 2x1x1 box (10 squares), two labels give
-    // two boxes whose common square appears in both meshes, wound opposite ways.
-    cv::Mat same(1, 2, CV_8UC1, cv::Scalar(5));
-    EXPECT_EQ(PhotoMeshCreater(nullptr).CreateMeshFromVox(same, 1.0, 1.0, 1.0, 5, 0, 100).faces.size(), 20u);
-
-    const cv::Mat differ = (cv::Mat_<uint8_t>(1, 2) << 5, 6);
-    PhotoMeshCreater mesher(nullptr);
-    const OrvaneMesh a = mesher.CreateMeshFromVox(differ, 1.0, 1.0, 1.0, 5, 0, 100);
-    const OrvaneMesh b = mesher.CreateMeshFromVox(differ, 1.0, 1.0, 1.0, 6, 0, 100);
-    ASSERT_EQ(a.faces.size(), 12u);
-    ASSERT_EQ(b.faces.size(), 12u);
-    auto normalOf = [](const OrvaneMesh& m, const Eigen::Matrix<int32_t, 3, 1>& f) {
-        return Eigen::Vector3f((m.vertices[f[1]] - m.vertices[f[0]]).cross(m.vertices[f[2]] - m.vertices[f[0]]));
-    };
-    // The shared square lies on the plane x = -1 after the turn.
-    int facing = 0;
-    for (const auto& fa : a.faces)
-        for (const auto& fb : b.faces) {
-            bool onPlane = true;
-            for (int c = 0; c < 3; ++c)
-                onPlane = onPlane && std::abs(a.vertices[fa[c]][0] + 1.0f) < 1e-5f &&
-                          std::abs(b.vertices[fb[c]][0] + 1.0f) < 1e-5f;
-            if (onPlane) {
-                EXPECT_LT(normalOf(a, fa).dot(normalOf(b, fb)), 0.0f);
-                ++facing;
-            }
-        }
-    EXPECT_EQ(facing, 4);  // two triangles each side
 }
 
 TEST(VoxelMesh, ReportsRisingValuesThroughBothPasses)
@@ -152,16 +123,6 @@ TEST(VoxelMesh, SendsNothingWithoutColumnsOrWithAnEmptySpan)
     mesher.CreateMeshFromVox(cv::Mat(3, 3, CV_8UC2, cv::Scalar::all(0)), 1.0, 1.0, 1.0, 0, 40, 40);
     mesher.CreateMeshFromVox(cv::Mat(3, 3, CV_8UC2, cv::Scalar::all(0)), 1.0, 1.0, 1.0, 0, 60, 10);
     EXPECT_TRUE(progress.values.empty());
-}
-
-TEST(VoxelMesh, NullReporterMeansNoReports)
-{
-    const cv::Mat grid(3, 4, CV_8UC2, cv::Scalar::all(2));
-    const OrvaneMesh quiet = PhotoMeshCreater(nullptr).CreateMeshFromVox(grid, 1.0, 1.0, 1.0, 2, 0, 100);
-    RecordingProgress progress;
-    const OrvaneMesh heard = PhotoMeshCreater(&progress).CreateMeshFromVox(grid, 1.0, 1.0, 1.0, 2, 0, 100);
-    EXPECT_EQ(quiet.faces, heard.faces);
-    EXPECT_FALSE(progress.values.empty());
 }
 
 TEST(VoxelMesh, RejectsGridsThatAreNotBytes)
