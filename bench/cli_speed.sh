@@ -20,7 +20,8 @@ for ((i = 0; i < runs; i++)); do
   rm -rf "$work/out"
   start=$(now)
   "$tool" relief "$root/data/chelsea.png" --width 100 --height 100 --pixel-size 0.1 \
-    --only body --quiet --json --out "$work/out" >"$work/summary.json"
+    --only body --quiet --json --out "$work/out" >"$work/summary.json" 2>"$work/stderr" ||
+    { cat "$work/stderr" >&2; exit 1; }
   took=$(($(now) - start))
   ((best_tool == 0 || took < best_tool)) && best_tool=$took
   bytes=$(stat -c %s "$work/out/relief.stl")

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include <orvane/PhotosBase.h>
 
@@ -87,12 +88,12 @@ void AppendObject(std::string& out, const Orvanes::OrvaneMesh& mesh, int objectI
 
 }  // namespace
 
-std::string WriteStl(OutputFolder& folder, const std::string& name, const Orvanes::OrvaneMesh& mesh)
+std::string WriteStl(OutputFolder& folder, const std::string& name, Orvanes::OrvaneMesh mesh)
 {
+    const auto faceCount = static_cast<int64_t>(mesh.faces.size());
     int size = 0;
-    const std::unique_ptr<const char[]> bytes(Orvanes::PhotosBase().GetSTLStream(mesh, size));
-    return folder.Write(name, "stl", bytes.get(), static_cast<size_t>(size),
-                        static_cast<int64_t>(mesh.faces.size()));
+    const std::unique_ptr<const char[]> bytes(Orvanes::PhotosBase().GetSTLStream(std::move(mesh), size));
+    return folder.Write(name, "stl", bytes.get(), static_cast<size_t>(size), faceCount);
 }
 
 std::string ThreeMfModelXml(const std::vector<ColouredMesh>& meshes)

@@ -17,8 +17,9 @@ struct ColouredMesh {
     uint8_t red = 0, green = 0, blue = 0;
 };
 
-// Writes mesh as a binary STL file; returns the path.
-std::string WriteStl(OutputFolder& folder, const std::string& name, const Orvanes::OrvaneMesh& mesh);
+// Writes mesh as a binary STL file; returns the path. Taken by value: the library's writer takes
+// its mesh by value too, so a mesh moved in is never copied.
+std::string WriteStl(OutputFolder& folder, const std::string& name, Orvanes::OrvaneMesh mesh);
 
 // The 3D model part of the package: one base material per mesh and one object per mesh that
 // has triangles (unreferenced vertices are left out), all placed in the build unmoved so the

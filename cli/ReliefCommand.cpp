@@ -108,8 +108,8 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         folder.Write("swaps.txt", "swaps", SwapListText(swaps, job.grid, stackSize, printedLayers, names));
 
     if (wants("body")) {
-        const Orvanes::OrvaneMesh mesh = relief.GetMesh(body.startLevel, body.endLevel, body.levelHeight, body.baseOffset);
-        WriteStl(folder, "relief.stl", mesh);
+        WriteStl(folder, "relief.stl",
+                 relief.GetMesh(body.startLevel, body.endLevel, body.levelHeight, body.baseOffset));
     }
 
     if (wantsVoxels) {
