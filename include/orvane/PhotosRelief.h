@@ -56,7 +56,7 @@ public:
     // One closed mesh per palette colour that the grid holds vertices for; colours[k] is the
     // palette entry of meshes[k]. Layers are layerHeight thick, the bottom one
     // bottomLayerHeight. Throws std::invalid_argument for a palette of more than 254 entries
-    // or a negative baseCount.
+    // or a negative baseCount, and cv::Exception for a stack of more than 512 levels.
     void GetVoxMeshes(const std::vector<LayerEntry>& stack, double layerHeight,
                       double bottomLayerHeight, int baseCount, double voxelSize,
                       std::vector<OrvaneMesh>& meshes, std::vector<LayerEntry>& colours);
