@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # From a fresh checkout to printable files: installs what is missing, builds the library and the
-# `orvane` tool (Release, in ./build), and runs both roads on the built-in sample photo.
+# `orvane` tool, tests and benchmarks (Release, in ./build), and runs both roads on the built-in
+# sample photo.
 # usage: bash scripts/demo.sh [folder]   (default: orvane-demo)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,8 +10,10 @@ folder=${1:-orvane-demo}
 jobs=${ORVANE_JOBS:-2}
 
 bash scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$jobs" --target orvane_cli
+# The same configuration as scripts/test.sh, so the tests afterwards reuse this build.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+      -DORVANE_BUILD_BENCHMARKS=ON >/dev/null
+cmake --build build -j"$jobs"
 ./build/cli/orvane demo "$folder"
 
 cat <<TEXT
