@@ -26,6 +26,19 @@ const char* const kOverview =
     "\n"
     "'orvane COMMAND --help' lists a command's options, units and defaults.\n";
 
+// Messages from the image library can span lines; a failure is reported on exactly one.
+std::string OneLine(const char* message)
+{
+    std::string line;
+    for (const char* c = message; *c; ++c) {
+        const bool isBreak = *c == '\n' || *c == '\r';
+        if (isBreak && (line.empty() || line.back() == ' ')) continue;
+        line += isBreak ? ' ' : *c;
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
 int Run(int argc, char** argv)
 {
     if (argc < 2) throw UsageError("no command given (try 'orvane --help')");
@@ -51,11 +64,11 @@ int main(int argc, char** argv)
         return orvane_cli::Run(argc, argv);
     } catch (const orvane_cli::UsageError& e) {
         std::fflush(stdout);
-        std::fprintf(stderr, "orvane: %s\n", e.what());
+        std::fprintf(stderr, "orvane: %s\n", orvane_cli::OneLine(e.what()).c_str());
         return 2;
     } catch (const std::exception& e) {
         std::fflush(stdout);
-        std::fprintf(stderr, "orvane: %s\n", e.what());
+        std::fprintf(stderr, "orvane: %s\n", orvane_cli::OneLine(e.what()).c_str());
         return 1;
     }
 }

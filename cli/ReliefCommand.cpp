@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <orvane/PhotosRelief.h>
 
@@ -16,6 +17,8 @@
 namespace orvane_cli {
 
 namespace {
+
+constexpr int kMaxLevels = CV_CN_MAX;
 
 const std::vector<std::string> kReliefOutputs = {"preview", "body", "colours", "3mf", "stack", "swaps"};
 
@@ -42,8 +45,9 @@ ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo)
 
     job.grid.layerHeight = args.PositiveNumber("layer-height", 0.1);
     job.grid.firstLayerHeight = args.PositiveNumber("first-layer-height", 0.2);
-    job.baseCount = args.Integer("base-levels", 3, 0, 10000);
-    job.levelCount = args.Integer("levels", 20, 1, 10000);
+    // A voxel grid holds one image channel per level, and images have at most kMaxLevels.
+    job.baseCount = args.Integer("base-levels", 3, 0, kMaxLevels - 1);
+    job.levelCount = args.Integer("levels", 20, 1, kMaxLevels);
     if (args.Has("stack")) {
         for (const NamedColour& level : ReadColourFile(args.Text("stack", ""), kDefaultOpacity)) {
             bool inPalette = false;
@@ -53,6 +57,9 @@ ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo)
                                  ") is not a palette colour; the colour meshes would leave it out");
             job.stack.push_back(level.entry);
         }
+        if (job.stack.size() > size_t(kMaxLevels))
+            throw UsageError("the stack file holds " + std::to_string(job.stack.size()) + " levels; at most " +
+                             std::to_string(kMaxLevels) + " are supported");
         if (args.Has("levels") && job.levelCount != static_cast<int>(job.stack.size()))
             throw UsageError("--levels " + std::to_string(job.levelCount) + " disagrees with the " +
                              std::to_string(job.stack.size()) + " levels of the stack file");
@@ -165,7 +172,7 @@ std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder)
         {"colour", "RRGGBB[:A]", "a palette colour, hex red-green-blue, opacity A from 0 to 1 (default 0.25); repeat",
          true},
         {"palette", "FILE", "palette file: one colour per line, optionally followed by a name"},
-        {"levels", "N", "printed levels in the whole stack, base included (default 20)"},
+        {"levels", "N", "printed levels in the whole stack, base included (default 20, at most 512)"},
         {"base-levels", "N", "levels of the first palette colour under the relief (default 3)"},
         {"layer-height", "MM", "height of one printed level in mm (default 0.1)"},
         {"first-layer-height", "MM", "height of the first printed layer in mm (default 0.2)"},

@@ -100,6 +100,7 @@ TEST_F(BadInput, LevelCountMustExceedBaseCount)
                   "the level count (3) must exceed the base level count (5)");
     ExpectRefused({"relief", "photo.png", "--levels", "4", "--base-levels", "4", "--out", "out"}, "must exceed");
     ExpectRefused({"relief", "photo.png", "--levels", "2.5", "--out", "out"}, "whole number");
+    ExpectRefused({"relief", "photo.png", "--levels", "600", "--out", "out"}, "--levels must lie between 1 and 512");
     ExpectRefused({"relief", "photo.png", "--base-levels", "-1", "--out", "out"}, "--base-levels must lie between");
     ExpectRefused({"translucent", "card.png", "photo.png", "--min-layers", "10", "--max-layers", "8", "--out", "out"},
                   "--max-layers (8) must not be below --min-layers (10)");
