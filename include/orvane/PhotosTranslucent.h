@@ -32,7 +32,7 @@ public:
     PhotosTranslucent(cv::Mat cardBytes, cv::Mat photoBytes, double width, double height,
                       double pixelSize, PhotosProgressBar* progress);
 
-    // Copies share pixel storage, the paths, matches and reporter are copied. A moved-from
+    // Copies share pixel storage; paths, matches, numbers and the reporter are copied. A moved-from
     // object holds empty images, paths and matches (its numbers stay) and refuses every
     // operation with std::logic_error until it is assigned again.
     PhotosTranslucent(const PhotosTranslucent& other);
@@ -42,7 +42,7 @@ public:
     ~PhotosTranslucent();
 
     // Samples the card (8-bit BGR; anything else throws cv::Exception) and re-runs the preview
-    // pipeline at the given size. On any exception the working state is left as it was.
+    // pipeline at the given size. A failure before the final report leaves the object as it was.
     void Init(cv::Mat card, double width, double height, double pixelSize, PhotosProgressBar* progress);
 
     // Points this object (not its copies) at another reporter, changing nothing else; not owned.
@@ -58,7 +58,7 @@ public:
     // of 0 or less keeps the photograph at full resolution; otherwise both pixel counts must be
     // at least 1 (std::invalid_argument). The palette has min(W * W, 256) colours for
     // W = floor(width / pixelSize); fewer working pixels than colours, or no colours at all,
-    // throw cv::Exception. On any exception the object is left as it was.
+    // throw cv::Exception. A failure before the final report leaves the object as it was.
     cv::Mat UpdatePreviewImage(double width, double height, double pixelSize);
 
     // Five meshes for the last preview: materials 0, 1, 2, 3 (six voxel layers, layerHeight
