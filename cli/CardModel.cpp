@@ -19,7 +19,8 @@ Materials DefaultMaterials()
 OptionSpec MaterialsOption()
 {
     return {"materials", "C0,C1,C2,C3",
-            "materials 0-3 as RRGGBB[:A], three colours then white (default "
+            "materials 0-3 as RRGGBB[:A], three colours then white: the colours of the 3MF objects, and "
+            "with their opacities A the light model of --simulate (default "
             "00ffff:0.3,ff00ff:0.3,ffff00:0.3,ffffff:0.1)"};
 }
 
