@@ -37,9 +37,11 @@ int RunCard(int argc, char** argv, int first)
     for (OptionSpec& spec : CommonOptions("orvane-card", "materials, 3mf")) options.push_back(spec);
     Arguments args("card", "card [options]",
                    "Writes the colour card for the translucent road: 16 x 64 cells of six layers, as\n"
-                   "card-material-0..3.stl and card.3mf. Print it, photograph it against a white light with\n"
-                   "cell row 0 on top, and give the photo to 'orvane translucent'. With --simulate, writes a\n"
-                   "predicted photo of the card instead, for trying the road without a printer.",
+                   "card-material-0..3.stl and card.3mf. Print it like the translucent print, photograph it\n"
+                   "against a white light from the side you will view the print from, crop the photo to the\n"
+                   "card's edges, turn it so that cell (0, 0) is top left (seen from above, the corner that\n"
+                   "lay at the front right of the bed), and give it to 'orvane translucent'. With --simulate,\n"
+                   "writes a predicted photo of the card instead, for trying the road without a printer.",
                    {}, options);
     if (!args.Parse(argc, argv, first)) return 0;
     const CommonSettings settings = ReadCommonSettings(args, "orvane-card", kCardOutputs);
