@@ -1,5 +1,6 @@
 // orvane card and orvane translucent end to end: the simulated card feeds the translucent road,
 // and every mesh file is read back by admesh and lib3mf.
+#include <cstdlib>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -117,4 +118,25 @@ TEST_F(CardAndTranslucent, DemoWritesBothRoadsFromTheBuiltInPhoto)
                              "show/relief/relief.3mf", "show/relief/swaps.txt", "show/translucent/preview.png",
                              "show/translucent/body.stl", "show/translucent/translucent.3mf"})
         EXPECT_TRUE(std::filesystem::exists(dir / file)) << file;
+}
+
+TEST_F(CardAndTranslucent, ProgressBarOnlyOnATerminal)
+{
+    const cli_test::RunResult plain = RunTool({"card", "--cell-size", "1", "--only", "3mf", "--out", "c"}, dir);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(plain.err, "") << "a progress bar where standard error is a file";
+
+    if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no 'script' to make a terminal";
+    // script(1) runs the tool on a pseudo-terminal and copies what the terminal showed.
+    const std::string command = "cd '" + dir.string() + "' && script -qec \"'" + std::string(ORVANE_TOOL) +
+                                "' card --cell-size 1 --only 3mf --out t\" /dev/null > terminal.txt 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string shown = cli_test::ReadText(dir / "terminal.txt");
+    EXPECT_NE(shown.find("card meshes"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("100%"), std::string::npos) << shown;
+
+    const std::string quiet = "cd '" + dir.string() + "' && script -qec \"'" + std::string(ORVANE_TOOL) +
+                              "' card --cell-size 1 --only 3mf --quiet --out q\" /dev/null > quiet.txt 2>&1";
+    ASSERT_EQ(std::system(quiet.c_str()), 0);
+    EXPECT_EQ(cli_test::ReadText(dir / "quiet.txt").find('%'), std::string::npos);
 }
