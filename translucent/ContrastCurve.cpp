@@ -1,6 +1,7 @@
 #include "ContrastCurve.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -116,19 +117,27 @@ double ContrastScorer::Score(double contrast) const
     const auto green = ContrastTable(means[1], contrast, 0.0);
     const auto red = ContrastTable(means[2], contrast, 0.0);
     const auto& saturation = SaturationTable();
-    int64_t vivid = 0, paleAfter = 0;
-    for (int y = 0; y < image.rows; ++y) {
-        const uint8_t* p = image.ptr<uint8_t>(y);
-        const uint8_t* before = saturationBefore.ptr<uint8_t>(y);
-        for (int x = 0; x < image.cols; ++x, p += 3) {
-            const uint8_t b = blue[p[0]], g = green[p[1]], r = red[p[2]];
-            const int value = std::max({b, g, r});
-            const int s = saturation[static_cast<size_t>(value) * 256 + std::min({b, g, r})];
-            // Only a gain in saturation counts, as an 8-bit difference saturating at 0 would.
-            vivid += (s - before[x] > 20) & (s > 80) & (value > 80);
-            paleAfter += (s < 25) & (value > 180);
+    // Rows are scored in stripes on the image library's worker threads, as its own colour
+    // conversions are; the counts are integers, so their sum does not depend on the split.
+    std::atomic<int64_t> vividTotal{0}, paleAfterTotal{0};
+    cv::parallel_for_(cv::Range(0, image.rows), [&](const cv::Range& rows) {
+        int64_t vivid = 0, paleAfter = 0;
+        for (int y = rows.start; y < rows.end; ++y) {
+            const uint8_t* p = image.ptr<uint8_t>(y);
+            const uint8_t* before = saturationBefore.ptr<uint8_t>(y);
+            for (int x = 0; x < image.cols; ++x, p += 3) {
+                const uint8_t b = blue[p[0]], g = green[p[1]], r = red[p[2]];
+                const int value = std::max({b, g, r});
+                const int s = saturation[static_cast<size_t>(value) * 256 + std::min({b, g, r})];
+                // Only a gain in saturation counts, as an 8-bit difference saturating at 0 would.
+                vivid += (s - before[x] > 20) & (s > 80) & (value > 80);
+                paleAfter += (s < 25) & (value > 180);
+            }
         }
-    }
+        vividTotal += vivid;
+        paleAfterTotal += paleAfter;
+    });
+    const int64_t vivid = vividTotal.load(), paleAfter = paleAfterTotal.load();
     return static_cast<double>(paleBefore - paleAfter + vivid);
 }
 
