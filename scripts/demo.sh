@@ -12,7 +12,7 @@ jobs=${ORVANE_JOBS:-2}
 bash scripts/setup.sh
 # The same configuration as scripts/test.sh, so the tests afterwards reuse this build.
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
-      -DORVANE_BUILD_BENCHMARKS=ON >/dev/null
+      -DORVANE_BUILD_BENCHMARKS=ON -DORVANE_REQUIRE_TEST_TOOLS=ON >/dev/null
 cmake --build build -j"$jobs"
 ./build/cli/orvane demo "$folder"
 
