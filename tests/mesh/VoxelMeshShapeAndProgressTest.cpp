@@ -9,20 +9,16 @@
 #include <opencv2/core.hpp>
 
 #include "MeshChecks.h"
+#include "RecordingProgress.h"
 #include "PhotoMeshCreater.h"
 
 using Orvanes::OrvaneMesh;
+using orvane_test::RecordingProgress;
 using Orvanes::PhotoMeshCreater;
 using orvane_test::ExpectClosedAndOutward;
 using orvane_test::SixVolume;
 
 namespace {
-
-class RecordingProgress : public Orvanes::PhotosProgressBar {
-public:
-    void SetProgress(int percent) override { values.push_back(percent); }
-    std::vector<int> values;
-};
 
 std::vector<int> Range(int first, int last)
 {

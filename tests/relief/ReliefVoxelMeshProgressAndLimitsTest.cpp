@@ -8,20 +8,16 @@
 #include <opencv2/core.hpp>
 
 #include "MeshChecks.h"
+#include "RecordingProgress.h"
 #include "PhotosRelief.h"
 #include "ReliefTestImages.h"
 
 using Orvanes::LayerEntry;
 using Orvanes::OrvaneMesh;
+using orvane_test::RecordingProgress;
 using Orvanes::PhotosRelief;
 
 namespace {
-
-class RecordingProgress : public Orvanes::PhotosProgressBar {
-public:
-    void SetProgress(int percent) override { values.push_back(percent); }
-    std::vector<int> values;
-};
 
 std::vector<LayerEntry> Palette(int count)
 {

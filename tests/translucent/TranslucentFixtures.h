@@ -11,6 +11,7 @@
 
 #include "OrvaneMesh.h"
 #include "PhotosTranslucent.h"
+#include "RecordingProgress.h"
 
 namespace orvane_test {
 
@@ -55,10 +56,6 @@ inline cv::Mat Encode(const cv::Mat& image)
     return cv::Mat(bytes, true).reshape(1, 1);
 }
 
-class RecordingReporter : public Orvanes::PhotosProgressBar {
-public:
-    void SetProgress(int percent) override { values.push_back(percent); }
-    std::vector<int> values;
-};
+using RecordingReporter = RecordingProgress;
 
 }  // namespace orvane_test
