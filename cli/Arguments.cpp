@@ -17,8 +17,8 @@ Arguments::Arguments(std::string commandName, std::string usageLine, std::string
 
 const OptionSpec* Arguments::Find(const std::string& name) const
 {
-    for (const OptionSpec& spec : options)
-        if (spec.name == name) return &spec;
+    for (const OptionSpec& declared : options)
+        if (declared.name == name) return &declared;
     return nullptr;
 }
 
@@ -48,19 +48,19 @@ bool Arguments::Parse(int argc, char** argv, int first)
             name.resize(equals);
             hasInlineValue = true;
         }
-        const OptionSpec* spec = Find(name);
-        if (!spec)
+        const OptionSpec* declared = Find(name);
+        if (!declared)
             throw UsageError("unknown option --" + name + " for '" + command + "' (see orvane " +
                              command + " --help)");
-        if (spec->valueName.empty()) {
+        if (declared->valueName.empty()) {
             if (hasInlineValue) throw UsageError("option --" + name + " takes no value");
             value = "1";
         } else if (!hasInlineValue) {
             if (i + 1 >= argc)
-                throw UsageError("option --" + name + " needs a value (" + spec->valueName + ")");
+                throw UsageError("option --" + name + " needs a value (" + declared->valueName + ")");
             value = argv[++i];
         }
-        if (!spec->repeatable && values.count(name))
+        if (!declared->repeatable && values.count(name))
             throw UsageError("option --" + name + " is given more than once");
         values[name].push_back(value);
     }
@@ -82,13 +82,13 @@ std::string Arguments::Help() const
 {
     std::ostringstream text;
     text << "usage: orvane " << usage << "\n\n" << summary << "\n\noptions:\n";
-    for (const OptionSpec& spec : options) {
-        std::string left = "  --" + spec.name + (spec.valueName.empty() ? "" : " " + spec.valueName);
+    for (const OptionSpec& declared : options) {
+        std::string left = "  --" + declared.name + (declared.valueName.empty() ? "" : " " + declared.valueName);
         if (left.size() < 28)
             left.resize(28, ' ');
         else
             left += "\n" + std::string(28, ' ');
-        text << left << spec.help << "\n";
+        text << left << declared.help << "\n";
     }
     text << "  --help                    this text\n";
     return text.str();
