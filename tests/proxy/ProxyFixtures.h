@@ -1,13 +1,15 @@
 // Reporters that prove ownership, and encoded test images for the flat facades.
 #pragma once
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
-#include <opencv2/core.hpp>
+#include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
+#include "MeshChecks.h"
 #include "OrvaneMesh.h"
 #include "OrvaneReliefProxy.h"
 
@@ -36,15 +38,25 @@ inline std::vector<char> EncodePng(const cv::Mat& image)
     return std::vector<char>(bytes.begin(), bytes.end());
 }
 
+// A file of its own per test: test cases may run side by side in separate processes.
+inline std::string WriteTemp(const std::string& name, const cv::Mat& image)
+{
+    const std::string path = testing::TempDir() + "orvane_proxy_" + name + ".png";
+    EXPECT_TRUE(cv::imwrite(path, image)) << path;
+    return path;
+}
+
 // Grey ramp in three equal channels: column 0 black, the last column white.
 inline cv::Mat ColourRamp(int cols, int rows)
 {
-    cv::Mat row(1, cols, CV_8UC3);
-    for (int c = 0; c < cols; ++c) {
-        const auto v = static_cast<uint8_t>(255 * c / std::max(cols - 1, 1));
-        row.at<cv::Vec3b>(0, c) = cv::Vec3b(v, v, v);
-    }
-    return cv::repeat(row, rows, 1);
+    cv::Mat bgr;
+    cv::cvtColor(MakeRamp(cols, rows), bgr, cv::COLOR_GRAY2BGR);
+    return bgr;
+}
+
+inline std::vector<char> Bytes(const Orvanes::MeshProxy& stream)
+{
+    return std::vector<char>(stream.data, stream.data + stream.size);
 }
 
 // The facet count a binary STL stream declares in bytes 80..83.
