@@ -59,11 +59,13 @@ inline std::vector<char> Bytes(const Orvanes::MeshProxy& stream)
     return std::vector<char>(stream.data, stream.data + stream.size);
 }
 
-// The facet count a binary STL stream declares in bytes 80..83.
+// The facet count a binary STL stream declares in bytes 80..83, after checking the stream
+// holds exactly that many facets.
 inline uint32_t StlFacetCount(const Orvanes::MeshProxy& stream)
 {
     uint32_t count = 0;
-    std::memcpy(&count, stream.data + 80, 4);
+    if (stream.data && stream.size >= 84) std::memcpy(&count, stream.data + 80, 4);
+    EXPECT_EQ(int64_t(stream.size), 84 + 50 * int64_t(count)) << "not a complete binary STL";
     return count;
 }
 
