@@ -29,19 +29,28 @@ std::string Quoted(const std::string& word)
     return out + "'";
 }
 
-int64_t Field(const std::string& text, const std::string& pattern)
+void Check(LIB3MFRESULT result, const char* what)
 {
-    std::smatch match;
-    if (!std::regex_search(text, match, std::regex(pattern))) return -1;
-    return std::stoll(match[1].str());
+    if (result != LIB3MF_OK) throw std::runtime_error(std::string("lib3mf: ") + what + " failed");
 }
 
-double RealField(const std::string& text, const std::string& pattern)
-{
-    std::smatch match;
-    if (!std::regex_search(text, match, std::regex(pattern))) return std::nan("");
-    return std::stod(match[1].str());
-}
+// Holds lib3mf handles and releases them, last taken first.
+class Lib3mfHandles {
+public:
+    ~Lib3mfHandles()
+    {
+        for (auto p = taken.rbegin(); p != taken.rend(); ++p) NMR::lib3mf_release(*p);
+    }
+    // Reads *slot only after the call that fills it has run.
+    void Take(LIB3MFRESULT result, NMR::PLib3MFBase** slot, const char* what)
+    {
+        Check(result, what);
+        taken.push_back(*slot);
+    }
+
+private:
+    std::vector<NMR::PLib3MFBase*> taken;
+};
 
 class JsonParser {
 public:
@@ -63,81 +72,60 @@ private:
     {
         while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
     }
+    // Skips white space, then takes word if it comes next.
     bool Take(const std::string& word)
     {
+        Space();
         if (text.compare(at, word.size(), word) != 0) return false;
         at += word.size();
         return true;
     }
+    void Expect(const std::string& word)
+    {
+        if (!Take(word)) Fail("'" + word + "' expected");
+    }
     std::string String()
     {
-        if (!Take("\"")) Fail("string expected");
-        std::string out;
-        while (at < text.size() && text[at] != '"') {
+        Expect("\"");
+        for (std::string out;;) {
+            if (at >= text.size()) Fail("unterminated string");
             char c = text[at++];
+            if (c == '"') return out;
             if (static_cast<unsigned char>(c) < 0x20) Fail("control character in string");
             if (c == '\\') {
-                if (at >= text.size()) Fail("bad escape");
-                c = text[at++];
-                if (c == 'u') {
-                    if (at + 4 > text.size()) Fail("bad escape");
-                    out += static_cast<char>(std::stoi(text.substr(at, 4), nullptr, 16));
-                    at += 4;
-                    continue;
-                }
-                const std::string from = "\"\\/bfnrt", to = "\"\\/\b\f\n\r\t";
-                const size_t k = from.find(c);
-                if (k == std::string::npos) Fail("bad escape");
-                c = to[k];
+                const size_t k = at < text.size() ? std::string("\"\\/bfnrtu").find(text[at++]) : std::string::npos;
+                if (k == std::string::npos || (k == 8 && at + 4 > text.size())) Fail("bad escape");
+                c = k == 8 ? static_cast<char>(std::stoi(text.substr(at, 4), nullptr, 16)) : "\"\\/\b\f\n\r\t"[k];
+                if (k == 8) at += 4;
             }
             out += c;
         }
-        if (!Take("\"")) Fail("unterminated string");
-        return out;
     }
     Json Value()
     {
-        Space();
         Json v;
-        if (at >= text.size()) Fail("value expected");
-        const char c = text[at];
-        if (c == '{') {
-            ++at;
-            v.kind = Json::kObject;
-            Space();
+        if (Take("{")) {
             if (Take("}")) return v;
             do {
-                Space();
                 const std::string key = String();
-                Space();
-                if (!Take(":")) Fail("':' expected");
+                Expect(":");
                 v.members[key] = Value();
-                Space();
             } while (Take(","));
-            if (!Take("}")) Fail("'}' expected");
-        } else if (c == '[') {
-            ++at;
-            v.kind = Json::kArray;
-            Space();
+            Expect("}");
+        } else if (Take("[")) {
             if (Take("]")) return v;
             do v.items.push_back(Value());
-            while ((Space(), Take(",")));
-            if (!Take("]")) Fail("']' expected");
-        } else if (c == '"') {
-            v.kind = Json::kString;
+            while (Take(","));
+            Expect("]");
+        } else if (at < text.size() && text[at] == '"') {
             v.text = String();
         } else if (Take("true")) {
-            v.kind = Json::kBool;
             v.flag = true;
-        } else if (Take("false")) {
-            v.kind = Json::kBool;
-        } else if (Take("null")) {
-        } else {
+        } else if (!Take("false") && !Take("null")) {
             static const std::regex number(R"(^-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][-+]?[0-9]+)?)");
             std::smatch match;
             const std::string rest = text.substr(at, 64);
             if (!std::regex_search(rest, match, number)) Fail("value expected");
-            v.kind = Json::kNumber;
             v.number = std::stod(match[0].str());
             at += match[0].length();
         }
@@ -166,10 +154,7 @@ RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::p
     for (const std::string& a : args) command += " " + Quoted(a);
     command += " </dev/null >" + Quoted(out.string()) + " 2>" + Quoted(err.string());
     const int raw = std::system(command.c_str());
-    RunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = ReadText(out);
-    result.err = ReadText(err);
+    RunResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(out), ReadText(err)};
     std::filesystem::remove(out);
     std::filesystem::remove(err);
     return result;
@@ -188,12 +173,7 @@ void WriteText(const std::filesystem::path& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
-void WritePng(const std::filesystem::path& path, const cv::Mat& image)
-{
-    ASSERT_TRUE(cv::imwrite(path.string(), image));
-}
-
-cv::Mat MakePhoto(int cols, int rows)
+void WritePhoto(const std::filesystem::path& path, int cols, int rows)
 {
     cv::Mat image(rows, cols, CV_8UC3);
     for (int r = 0; r < rows; ++r)
@@ -204,7 +184,7 @@ cv::Mat MakePhoto(int cols, int rows)
     cv::circle(image, {cols / 3, rows / 2}, std::min(cols, rows) / 4, cv::Scalar(240, 250, 255), cv::FILLED);
     cv::rectangle(image, {cols * 2 / 3, rows / 4}, {cols * 2 / 3 + cols / 8, rows * 3 / 4}, cv::Scalar(10, 20, 30),
                   cv::FILLED);
-    return image;
+    ASSERT_TRUE(cv::imwrite(path.string(), image));
 }
 
 std::vector<std::string> FileNames(const std::filesystem::path& folder)
@@ -225,87 +205,76 @@ AdmeshReport Admesh(const std::filesystem::path& stl)
         for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
         ::pclose(pipe);
     }
-    AdmeshReport report;
-    // The "Original" column: what the file held before admesh mended anything.
-    report.facets = Field(text, R"(Number of facets\s*:\s*(\d+))");
-    report.disconnectedFacets = Field(text, R"(Total disconnected facets\s*:\s*(\d+))");
-    report.facetsReversed = Field(text, R"(Facets reversed\s*:\s*(\d+))");
-    report.backwardsEdges = Field(text, R"(Backwards edges\s*:\s*(\d+))");
-    report.normalsFixed = Field(text, R"(Normals fixed\s*:\s*(\d+))");
-    report.volume = RealField(text, R"(Volume\s*:\s*(-?[0-9.]+))");
-    report.maxZ = RealField(text, R"(Max Z =\s*(-?[0-9.]+))");
-    report.minZ = RealField(text, R"(Min Z =\s*(-?[0-9.]+))");
-    return report;
+    // The first figure after each label: the "Original" column, before admesh mended anything.
+    const auto figure = [&text](const std::string& label) {
+        std::smatch match;
+        if (!std::regex_search(text, match, std::regex(label + R"(\s*[:=]\s*(-?[0-9.]+))"))) return std::nan("");
+        return std::stod(match[1].str());
+    };
+    return {figure("Number of facets"), figure("Total disconnected facets"), figure("Facets reversed"),
+            figure("Backwards edges"), figure("Normals fixed"), figure("Volume"), figure("Max Z")};
 }
 
-int64_t StlFacetCount(const std::filesystem::path& stl)
+double ExpectSoundStl(const std::filesystem::path& stl, int64_t triangles)
 {
+    SCOPED_TRACE(stl.string());
     const std::string bytes = ReadText(stl);
-    if (bytes.size() < 84) return -1;
     uint32_t count = 0;
-    std::memcpy(&count, bytes.data() + 80, 4);
-    if (bytes.size() != 84 + 50 * uint64_t(count)) return -1;
-    return count;
+    if (bytes.size() >= 84) std::memcpy(&count, bytes.data() + 80, 4);
+    EXPECT_EQ(count, triangles);
+    EXPECT_EQ(bytes.size(), 84 + 50 * uint64_t(triangles)) << "binary STL size disagrees with its count";
+    const AdmeshReport report = Admesh(stl);
+    EXPECT_EQ(report.facets, triangles);
+    EXPECT_EQ(report.disconnectedFacets, 0) << "open edges";
+    EXPECT_EQ(report.facetsReversed, 0) << "inconsistently wound facets";
+    EXPECT_EQ(report.backwardsEdges, 0);
+    EXPECT_EQ(report.normalsFixed, 0);
+    EXPECT_GT(report.volume, 0.0);
+    return report.volume;
 }
 
 std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package)
 {
     using namespace NMR;
-    struct Release {
-        void operator()(void* p) const
-        {
-            if (p) lib3mf_release(static_cast<PLib3MFBase*>(p));
-        }
-    };
-    auto check = [](LIB3MFRESULT result, const char* what) {
-        if (result != LIB3MF_OK) throw std::runtime_error(std::string("lib3mf: ") + what + " failed");
-    };
-    PLib3MFModel* rawModel = nullptr;
-    check(lib3mf_createmodel(&rawModel), "createmodel");
-    std::unique_ptr<void, Release> model(rawModel);
-    PLib3MFModelReader* rawReader = nullptr;
-    check(lib3mf_model_queryreader(rawModel, "3mf", &rawReader), "queryreader");
-    std::unique_ptr<void, Release> reader(rawReader);
-    lib3mf_reader_setstrictmodeactive(rawReader, true);
-    check(lib3mf_reader_readfromfileutf8(rawReader, package.string().c_str()), "reading the package");
+    Lib3mfHandles handles;
+    PLib3MFModel* model = nullptr;
+    handles.Take(lib3mf_createmodel(&model), &model, "createmodel");
+    PLib3MFModelReader* reader = nullptr;
+    handles.Take(lib3mf_model_queryreader(model, "3mf", &reader), &reader, "queryreader");
+    lib3mf_reader_setstrictmodeactive(reader, true);
+    Check(lib3mf_reader_readfromfileutf8(reader, package.string().c_str()), "reading the package");
     DWORD warnings = 0;
-    lib3mf_reader_getwarningcount(rawReader, &warnings);
+    lib3mf_reader_getwarningcount(reader, &warnings);
     if (warnings != 0) throw std::runtime_error("lib3mf: " + std::to_string(warnings) + " warnings");
 
     std::vector<ThreeMfObject> objects;
-    PLib3MFModelBuildItemIterator* rawItems = nullptr;
-    check(lib3mf_model_getbuilditems(rawModel, &rawItems), "getbuilditems");
-    std::unique_ptr<void, Release> items(rawItems);
+    PLib3MFModelBuildItemIterator* items = nullptr;
+    handles.Take(lib3mf_model_getbuilditems(model, &items), &items, "getbuilditems");
     BOOL hasNext = false;
-    while (lib3mf_builditemiterator_movenext(rawItems, &hasNext) == LIB3MF_OK && hasNext) {
-        PLib3MFModelBuildItem* rawItem = nullptr;
-        check(lib3mf_builditemiterator_getcurrent(rawItems, &rawItem), "getcurrent");
-        std::unique_ptr<void, Release> item(rawItem);
-        DWORD id = 0;
-        check(lib3mf_builditem_getobjectresourceid(rawItem, &id), "getobjectresourceid");
-        PLib3MFModelMeshObject* rawMesh = nullptr;
-        check(lib3mf_model_getmeshobjectbyid(rawModel, id, &rawMesh), "getmeshobjectbyid");
-        std::unique_ptr<void, Release> mesh(rawMesh);
+    while (lib3mf_builditemiterator_movenext(items, &hasNext) == LIB3MF_OK && hasNext) {
+        PLib3MFModelBuildItem* item = nullptr;
+        handles.Take(lib3mf_builditemiterator_getcurrent(items, &item), &item, "getcurrent");
+        DWORD id = 0, group = 0, index = 0;
+        Check(lib3mf_builditem_getobjectresourceid(item, &id), "getobjectresourceid");
+        PLib3MFModelMeshObject* mesh = nullptr;
+        handles.Take(lib3mf_model_getmeshobjectbyid(model, id, &mesh), &mesh, "getmeshobjectbyid");
         ThreeMfObject object;
-        check(lib3mf_meshobject_getvertexcount(rawMesh, &object.vertices), "getvertexcount");
-        check(lib3mf_meshobject_gettrianglecount(rawMesh, &object.triangles), "gettrianglecount");
+        Check(lib3mf_meshobject_getvertexcount(mesh, &object.vertices), "getvertexcount");
+        Check(lib3mf_meshobject_gettrianglecount(mesh, &object.triangles), "gettrianglecount");
         char name[512] = {};
         ULONG needed = 0;
-        check(lib3mf_object_getnameutf8(rawMesh, name, sizeof name, &needed), "getname");
+        Check(lib3mf_object_getnameutf8(mesh, name, sizeof name, &needed), "getname");
         object.name = name;
         BOOL manifold = false;
-        check(lib3mf_meshobject_ismanifoldandoriented(rawMesh, &manifold), "ismanifoldandoriented");
+        Check(lib3mf_meshobject_ismanifoldandoriented(mesh, &manifold), "ismanifoldandoriented");
         object.manifold = manifold;
-        PLib3MFDefaultPropertyHandler* rawHandler = nullptr;
-        check(lib3mf_object_createdefaultpropertyhandler(rawMesh, &rawHandler), "createdefaultpropertyhandler");
-        std::unique_ptr<void, Release> handler(rawHandler);
-        DWORD group = 0, index = 0;
-        check(lib3mf_defaultpropertyhandler_getbasematerial(rawHandler, &group, &index), "getbasematerial");
-        PLib3MFModelBaseMaterial* rawMaterial = nullptr;
-        check(lib3mf_model_getbasematerialbyid(rawModel, group, &rawMaterial), "getbasematerialbyid");
-        std::unique_ptr<void, Release> material(rawMaterial);
+        PLib3MFDefaultPropertyHandler* handler = nullptr;
+        handles.Take(lib3mf_object_createdefaultpropertyhandler(mesh, &handler), &handler, "createpropertyhandler");
+        Check(lib3mf_defaultpropertyhandler_getbasematerial(handler, &group, &index), "getbasematerial");
+        PLib3MFModelBaseMaterial* material = nullptr;
+        handles.Take(lib3mf_model_getbasematerialbyid(model, group, &material), &material, "getbasematerialbyid");
         BYTE red = 0, green = 0, blue = 0, alpha = 0;
-        check(lib3mf_basematerial_getdisplaycolor(rawMaterial, index, &red, &green, &blue, &alpha), "getdisplaycolor");
+        Check(lib3mf_basematerial_getdisplaycolor(material, index, &red, &green, &blue, &alpha), "getdisplaycolor");
         char hex[8];
         std::snprintf(hex, sizeof hex, "%02x%02x%02x", red, green, blue);
         object.colour = hex;

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,30 +23,21 @@ RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::p
 
 std::string ReadText(const std::filesystem::path& path);
 void WriteText(const std::filesystem::path& path, const std::string& text);
-// Writes image as a PNG file.
-void WritePng(const std::filesystem::path& path, const cv::Mat& image);
-// A small photo-like test picture: a diagonal ramp with a bright disc and a dark bar.
-cv::Mat MakePhoto(int cols, int rows);
-
-// Names of the files in folder (not recursive).
+// A small photo-like test picture written as PNG: a diagonal ramp with a bright disc and a dark bar.
+void WritePhoto(const std::filesystem::path& path, int cols, int rows);
+// Names of the files in folder (not recursive), sorted.
 std::vector<std::string> FileNames(const std::filesystem::path& folder);
 
-// What admesh reports about an STL file.
+// What admesh reports about an STL file; NaN where admesh printed no such figure.
 struct AdmeshReport {
-    int64_t facets = -1;
-    int64_t disconnectedFacets = -1;
-    int64_t facetsReversed = -1;
-    int64_t backwardsEdges = -1;
-    int64_t normalsFixed = -1;
-    double volume = 0.0;
-    double maxZ = 0.0;
-    double minZ = 0.0;
+    double facets, disconnectedFacets, facetsReversed, backwardsEdges, normalsFixed, volume, maxZ;
 };
 AdmeshReport Admesh(const std::filesystem::path& stl);
-// A binary STL's facet count from its header, checked against its size.
-int64_t StlFacetCount(const std::filesystem::path& stl);
+// A binary STL whose header, size and admesh agree on triangles, closed, consistently wound
+// outward with positive volume. Returns the volume.
+double ExpectSoundStl(const std::filesystem::path& stl, int64_t triangles);
 
-// What lib3mf reads back from a 3MF package.
+// What lib3mf reads back from a 3MF package, in build order.
 struct ThreeMfObject {
     std::string name;
     uint32_t vertices = 0;
@@ -59,7 +49,6 @@ std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package);
 
 // A parsed JSON value, enough to check the tool's summaries.
 struct Json {
-    enum Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = kNull;
     bool flag = false;
     double number = 0.0;
     std::string text;
@@ -71,7 +60,7 @@ struct Json {
 // Throws std::runtime_error for anything that is not one complete JSON value.
 Json ParseJson(const std::string& text);
 
-// A fresh folder under the test temporary folder, removed with the fixture.
+// A fresh folder under the test temporary folder, removed with the fixture when it passed.
 class ToolTest : public testing::Test {
 protected:
     void SetUp() override;

@@ -1,7 +1,10 @@
 // The single body, the swap list and the preview must agree level for level: a slicer cutting at
 // layer middles prints, at every grey value, exactly the layers whose colour the preview shows.
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
+#include "CliHarness.h"
 #include "Colours.h"
 #include "ReliefPlan.h"
 
@@ -20,8 +23,10 @@ TEST(ReliefPlan, BodyTopsOutInTheLayerThePreviewShowsOnTop)
         int stackSize, baseCount;
         double first, layer;
     };
+    // The last two are flat or narrow pictures: every level covers every pixel, one block as tall as the stack.
     for (const Case& c : {Case{0, 255, 18, 3, 0.2, 0.1}, Case{0, 255, 20, 0, 0.2, 0.1}, Case{12, 200, 7, 2, 0.16, 0.08},
-                          Case{0, 255, 100, 4, 0.2, 0.1}, Case{0, 255, 256, 1, 0.3, 0.12}, Case{3, 250, 2, 1, 0.2, 0.2}}) {
+                          Case{0, 255, 100, 4, 0.2, 0.1}, Case{0, 255, 256, 1, 0.3, 0.12}, Case{3, 250, 2, 1, 0.2, 0.2},
+                          Case{128, 128, 10, 2, 0.2, 0.1}, Case{100, 104, 10, 2, 0.2, 0.1}}) {
         SCOPED_TRACE(testing::Message() << c.greyMin << "-" << c.greyMax << " stack " << c.stackSize << " base "
                                         << c.baseCount << " layers " << c.first << "/" << c.layer);
         const LayerGrid grid{c.first, c.layer};
@@ -39,16 +44,6 @@ TEST(ReliefPlan, BodyTopsOutInTheLayerThePreviewShowsOnTop)
                 ASSERT_GE(printed, c.stackSize) << "grey " << grey;
         }
     }
-}
-
-TEST(ReliefPlan, FlatPictureGivesOneBlockAsTallAsTheStack)
-{
-    const LayerGrid grid{0.2, 0.1};
-    const BodyLevels body = SingleBodyLevels(128, 128, 10, 2, grid);
-    EXPECT_EQ(grid.LayersBelow(BodyTopHeight(body, 128, 128, 128)), 10);
-    // A span smaller than the level count: every level covers every pixel.
-    const BodyLevels narrow = SingleBodyLevels(100, 104, 10, 2, grid);
-    for (int grey = 100; grey <= 104; ++grey) EXPECT_EQ(grid.LayersBelow(BodyTopHeight(narrow, grey, 100, 104)), 10);
 }
 
 TEST(ReliefPlan, SwapListNamesEachColourChangeWithItsLayerAndThreshold)
@@ -73,32 +68,18 @@ TEST(ReliefPlan, SwapListNamesEachColourChangeWithItsLayerAndThreshold)
     EXPECT_EQ(SwapList(twoWhites, 0, 0, 255, grid).size(), 2u);
 }
 
-TEST(ReliefPlan, StackTextReadsBackAsTheSameEntries)
+TEST(ReliefPlan, ColoursAreReadBlueFirstAndTheStackTextReadsBackAsTheSameEntries)
 {
+    // Blue first, as the library keeps colours; the opacity is the default unless given.
+    EXPECT_TRUE(ParseColour("#ff8800:0.3", 0.25f, "x") == Orvanes::LayerEntry(0x00, 0x88, 0xff, 0.3f));
+    EXPECT_TRUE(ParseColour("FF8800", 0.25f, "x") == Orvanes::LayerEntry(0x00, 0x88, 0xff, 0.25f));
+
     const std::vector<Orvanes::LayerEntry> stack = {Colour("000000:1"), Colour("1d3f8c:0.3"), Colour("e0a526:0.35"),
                                                      Colour("ffffff:0.125")};
     const std::string path = testing::TempDir() + "orvane-stack-roundtrip.txt";
-    {
-        FILE* file = std::fopen(path.c_str(), "w");
-        ASSERT_NE(file, nullptr);
-        const std::string text = StackText(stack, 1);
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fclose(file);
-    }
+    cli_test::WriteText(path, StackText(stack, 1));
     const std::vector<NamedColour> read = ReadColourFile(path, 0.25f);
     ASSERT_EQ(read.size(), stack.size());
     for (size_t k = 0; k < stack.size(); ++k) EXPECT_TRUE(read[k].entry == stack[k]) << k;
     std::remove(path.c_str());
-}
-
-TEST(Colours, ParsesHexWithOpacityAndRejectsEverythingElse)
-{
-    const Orvanes::LayerEntry orange = ParseColour("#ff8800:0.3", 0.25f, "x");
-    EXPECT_EQ(orange[0], 0x00);  // blue first, as the library keeps colours
-    EXPECT_EQ(orange[1], 0x88);
-    EXPECT_EQ(orange[2], 0xff);
-    EXPECT_FLOAT_EQ(orange[3], 0.3f);
-    EXPECT_FLOAT_EQ(ParseColour("FF8800", 0.25f, "x")[3], 0.25f);
-    for (const char* bad : {"ff880", "ff88001", "gg8800", "ff8800:", "ff8800:1.5", "ff8800:-0.1", "ff8800:x", ""})
-        EXPECT_ANY_THROW(ParseColour(bad, 0.25f, "x")) << bad;
 }

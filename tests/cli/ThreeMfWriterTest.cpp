@@ -32,9 +32,9 @@ TEST(Zip, ChecksumMatchesTheStandardCheckValue)
 TEST(ThreeMf, LibraryReaderSeesEveryObjectWithItsColour)
 {
     const Orvanes::OrvaneMesh red = Tetrahedron(0), blue = Tetrahedron(3), empty;
-    const std::string package = ThreeMfPackage({{"red & <co>", &red, 255, 0, 0},
-                                                {"nothing", &empty, 0, 255, 0},
-                                                {"blue", &blue, 0, 0, 255}});
+    const std::vector<ColouredMesh> meshes = {
+        {"red & <co>", &red, 255, 0, 0}, {"nothing", &empty, 0, 255, 0}, {"blue", &blue, 0, 0, 255}};
+    const std::string package = ThreeMfPackage(meshes);
     const std::filesystem::path path = std::filesystem::path(testing::TempDir()) / "orvane-writer-test.3mf";
     cli_test::WriteText(path, package);
     const std::vector<cli_test::ThreeMfObject> objects = cli_test::ReadThreeMf(path);
@@ -46,8 +46,6 @@ TEST(ThreeMf, LibraryReaderSeesEveryObjectWithItsColour)
     EXPECT_TRUE(objects[0].manifold);
     EXPECT_EQ(objects[1].colour, "0000ff");
     // Same meshes, same bytes: nothing in the package depends on time or memory.
-    EXPECT_EQ(package, ThreeMfPackage({{"red & <co>", &red, 255, 0, 0},
-                                       {"nothing", &empty, 0, 255, 0},
-                                       {"blue", &blue, 0, 0, 255}}));
+    EXPECT_EQ(package, ThreeMfPackage(meshes));
     std::filesystem::remove(path);
 }
