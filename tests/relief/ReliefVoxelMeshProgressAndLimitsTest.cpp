@@ -8,43 +8,38 @@
 #include <opencv2/core.hpp>
 
 #include "MeshChecks.h"
-#include "RecordingProgress.h"
 #include "PhotosRelief.h"
+#include "RecordingProgress.h"
 #include "ReliefTestImages.h"
 
 using Orvanes::LayerEntry;
 using Orvanes::OrvaneMesh;
-using orvane_test::RecordingProgress;
 using Orvanes::PhotosRelief;
+using orvane_test::RecordingProgress;
 
 namespace {
 
-std::vector<LayerEntry> Palette(int count)
-{
-    std::vector<LayerEntry> palette;
-    for (int k = 0; k < count; ++k)
-        palette.emplace_back(static_cast<float>(k), static_cast<float>(255 - k), 7.0f, 0.25f);
-    return palette;
-}
-
 PhotosRelief MakeRelief(int paletteSize, Orvanes::PhotosProgressBar* progress)
 {
+    std::vector<LayerEntry> palette;
+    for (int k = 0; k < paletteSize; ++k)
+        palette.emplace_back(static_cast<float>(k), static_cast<float>(255 - k), 7.0f, 0.25f);
     cv::Mat bgr;
     const cv::Mat grey = orvane_test::MakeRamp(16, 5);
     cv::merge(std::vector<cv::Mat>{grey, grey, grey}, bgr);
-    return PhotosRelief(orvane_test::EncodePng(bgr), 16, 5, 1.0, progress, Palette(paletteSize));
+    return PhotosRelief(orvane_test::EncodePng(bgr), 16, 5, 1.0, progress, palette);
 }
 
-std::vector<int> Meshes(PhotosRelief& relief, int baseCount = 1)
+// The palette twice over as the stack; returns the face count of each colour's mesh.
+std::vector<size_t> Meshes(PhotosRelief& relief, int baseCount = 1)
 {
-    const auto& palette = relief.Palette();
-    std::vector<LayerEntry> stack(palette.begin(), palette.end());
-    stack.insert(stack.end(), palette.begin(), palette.end());
+    std::vector<LayerEntry> stack = relief.Palette();
+    stack.insert(stack.end(), relief.Palette().begin(), relief.Palette().end());
     std::vector<OrvaneMesh> meshes;
     std::vector<LayerEntry> colours;
     relief.GetVoxMeshes(stack, 0.1, 0.2, baseCount, 0.5, meshes, colours);
-    std::vector<int> faceCounts;
-    for (const auto& mesh : meshes) faceCounts.push_back(static_cast<int>(mesh.faces.size()));
+    std::vector<size_t> faceCounts;
+    for (const auto& mesh : meshes) faceCounts.push_back(mesh.faces.size());
     return faceCounts;
 }
 
@@ -54,65 +49,57 @@ TEST(ReliefVoxelMeshProgress, RisesThroughEachColourSpanAndEndsAtHundred)
 {
     struct Case {
         int colours;
-        std::vector<int> ends;
+        std::vector<int> sent;
     };
-    const Case cases[] = {{1, {100}}, {3, {33, 66, 100}}, {4, {25, 50, 75, 100}}};
+    // Each colour's end value is sent. One colour over a 16-column grid: the vertex pass climbs
+    // to the middle of the span, 50, and the face pass on to 96; the final 100 is the relief's own.
+    const Case cases[] = {{1, {50, 96, 100}}, {3, {33, 66, 100}}, {4, {25, 50, 75, 100}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.colours << " colours");
         RecordingProgress progress;
-        PhotosRelief relief = MakeRelief(c.colours, &progress);
-        Meshes(relief);
+        PhotosRelief heard = MakeRelief(c.colours, &progress), quiet = MakeRelief(c.colours, nullptr);
+        EXPECT_EQ(Meshes(heard), Meshes(quiet)) << "a null reporter changes nothing";
         const std::vector<int>& values = progress.values;
-        ASSERT_FALSE(values.empty());
-        EXPECT_EQ(values.back(), 100);
+        ASSERT_GT(values.size(), c.sent.size()) << "the mesher's own reports fall between the ends";
         EXPECT_GT(values.front(), 0);
+        EXPECT_EQ(values.back(), 100);
         for (size_t v = 1; v < values.size(); ++v) EXPECT_GT(values[v], values[v - 1]) << "at report " << v;
-        // Each colour's end value is sent, and the mesher's own reports fall between the ends.
-        for (int end : c.ends) EXPECT_NE(std::find(values.begin(), values.end(), end), values.end()) << end;
-        EXPECT_GT(values.size(), c.ends.size());
+        for (int end : c.sent) EXPECT_NE(std::find(values.begin(), values.end(), end), values.end()) << end;
     }
-    // One colour over a 16-column grid: the vertex pass climbs to the middle of the span,
-    // 50, and the face pass on to 96; the final 100 is the relief's own.
-    RecordingProgress progress;
-    PhotosRelief relief = MakeRelief(1, &progress);
-    Meshes(relief);
-    EXPECT_NE(std::find(progress.values.begin(), progress.values.end(), 50), progress.values.end());
-    ASSERT_GE(progress.values.size(), 2u);
-    EXPECT_EQ(progress.values[progress.values.size() - 2], 96);
 }
 
-TEST(ReliefVoxelMeshProgress, EmptyPaletteGivesNothingAndSendsNothing)
+TEST(ReliefVoxelMeshProgress, EmptyPaletteOrEmptyStackGivesNoMeshes)
 {
+    // Without a palette nothing is meshed and nothing sent; stale outputs are cleared.
     RecordingProgress progress;
     PhotosRelief relief = MakeRelief(0, &progress);
     std::vector<OrvaneMesh> meshes(2);
     std::vector<LayerEntry> colours(3);
     relief.GetVoxMeshes({LayerEntry(1, 2, 3, 1)}, 0.1, 0.2, 0, 0.5, meshes, colours);
-    EXPECT_TRUE(meshes.empty());
-    EXPECT_TRUE(colours.empty());
-    EXPECT_TRUE(progress.values.empty());
+    EXPECT_TRUE(meshes.empty() && colours.empty() && progress.values.empty());
+    // An empty stack without base levels leaves no grid, yet each colour still counts.
+    PhotosRelief twoColours = MakeRelief(2, &progress);
+    twoColours.GetVoxMeshes({}, 0.1, 0.2, 0, 0.5, meshes, colours);
+    EXPECT_TRUE(meshes.empty() && colours.empty());
+    EXPECT_EQ(progress.values, (std::vector<int>{50, 100}));
 }
 
-TEST(ReliefVoxelMeshProgress, NullReporterGivesTheSameMeshes)
-{
-    RecordingProgress progress;
-    PhotosRelief heard = MakeRelief(3, &progress);
-    PhotosRelief quiet = MakeRelief(3, nullptr);
-    EXPECT_EQ(Meshes(heard), Meshes(quiet));
-    EXPECT_FALSE(progress.values.empty());
-}
-
-TEST(ReliefVoxelMeshLimits, RefusesPalettesBeyondByteLabelsAndNegativeBases)
+TEST(ReliefVoxelMeshLimits, RefusesPalettesBeyondByteLabelsNegativeBasesAndLevelsBeyondGridChannels)
 {
     PhotosRelief tooMany = MakeRelief(255, nullptr);
     EXPECT_THROW(Meshes(tooMany), std::invalid_argument);
-    PhotosRelief fine = MakeRelief(3, nullptr);
-    EXPECT_THROW(Meshes(fine, -1), std::invalid_argument);
+    PhotosRelief relief = MakeRelief(3, nullptr);
     try {
-        Meshes(fine, -4);
+        Meshes(relief, -4);
+        ADD_FAILURE() << "a negative base count was accepted";
     } catch (const std::invalid_argument& e) {
         EXPECT_NE(std::string(e.what()).find("-4"), std::string::npos) << e.what();
     }
+    std::vector<OrvaneMesh> meshes;
+    std::vector<LayerEntry> colours;
+    const std::vector<LayerEntry> tall(600, relief.Palette()[0]);
+    EXPECT_THROW(relief.GetVoxMeshes(tall, 0.1, 0.2, 1, 0.5, meshes, colours), cv::Exception);
+    EXPECT_THROW(relief.GetVoxMeshes({}, 0.1, 0.2, 513, 0.5, meshes, colours), cv::Exception);
 }
 
 TEST(ReliefVoxelMeshLimits, LargestPaletteKeepsEveryLabelApart)
@@ -129,26 +116,4 @@ TEST(ReliefVoxelMeshLimits, LargestPaletteKeepsEveryLabelApart)
     EXPECT_FALSE(meshes[253].faces.empty());
     for (size_t k = 1; k < 253; ++k) EXPECT_TRUE(meshes[k].faces.empty()) << k;
     orvane_test::ExpectClosedAndOutward(meshes[253], /*strict=*/false);
-}
-
-TEST(ReliefVoxelMeshLimits, EmptyStackWithoutBaseHasNothingToMesh)
-{
-    RecordingProgress progress;
-    PhotosRelief relief = MakeRelief(2, &progress);
-    std::vector<OrvaneMesh> meshes;
-    std::vector<LayerEntry> colours;
-    relief.GetVoxMeshes({}, 0.1, 0.2, 0, 0.5, meshes, colours);
-    EXPECT_TRUE(meshes.empty());
-    EXPECT_TRUE(colours.empty());
-    EXPECT_EQ(progress.values, (std::vector<int>{50, 100}));
-}
-
-TEST(ReliefVoxelMeshLimits, MoreLevelsThanGridChannelsFailInTheImageLibrary)
-{
-    PhotosRelief relief = MakeRelief(2, nullptr);
-    const std::vector<LayerEntry> stack(600, relief.Palette()[0]);
-    std::vector<OrvaneMesh> meshes;
-    std::vector<LayerEntry> colours;
-    EXPECT_THROW(relief.GetVoxMeshes(stack, 0.1, 0.2, 1, 0.5, meshes, colours), cv::Exception);
-    EXPECT_THROW(relief.GetVoxMeshes({}, 0.1, 0.2, 513, 0.5, meshes, colours), cv::Exception);
 }
