@@ -175,16 +175,9 @@ void WriteText(const std::filesystem::path& path, const std::string& text)
 
 void WritePhoto(const std::filesystem::path& path, int cols, int rows)
 {
-    cv::Mat image(rows, cols, CV_8UC3);
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c)
-            image.at<cv::Vec3b>(r, c) = cv::Vec3b(static_cast<uint8_t>(255 * c / (cols - 1)),
-                                                  static_cast<uint8_t>(255 * r / (rows - 1)),
-                                                  static_cast<uint8_t>(255 * (c + r) / (cols + rows - 2)));
-    cv::circle(image, {cols / 3, rows / 2}, std::min(cols, rows) / 4, cv::Scalar(240, 250, 255), cv::FILLED);
-    cv::rectangle(image, {cols * 2 / 3, rows / 4}, {cols * 2 / 3 + cols / 8, rows * 3 / 4}, cv::Scalar(10, 20, 30),
-                  cv::FILLED);
-    ASSERT_TRUE(cv::imwrite(path.string(), image));
+    cv::Mat photo;
+    cv::resize(cv::imread(ORVANE_SAMPLE_PHOTO, cv::IMREAD_COLOR), photo, {cols, rows}, 0, 0, cv::INTER_AREA);
+    ASSERT_TRUE(cv::imwrite(path.string(), photo));
 }
 
 std::vector<std::string> FileNames(const std::filesystem::path& folder)

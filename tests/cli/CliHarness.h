@@ -23,7 +23,7 @@ RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::p
 
 std::string ReadText(const std::filesystem::path& path);
 void WriteText(const std::filesystem::path& path, const std::string& text);
-// A small photo-like test picture written as PNG: a diagonal ramp with a bright disc and a dark bar.
+// The sample photo shrunk to cols x rows, written as PNG.
 void WritePhoto(const std::filesystem::path& path, int cols, int rows);
 // Names of the files in folder (not recursive), sorted.
 std::vector<std::string> FileNames(const std::filesystem::path& folder);
