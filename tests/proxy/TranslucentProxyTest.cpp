@@ -1,3 +1,4 @@
+// The translucent facade: the model's previews and meshes in flat form, and ownership.
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,10 +29,10 @@ cv::Mat MakeCard()
 cv::Mat MakePhoto()
 {
     cv::Mat photo(48, 36, CV_8UC3);
-    for (int r = 0; r < photo.rows; ++r)
-        for (int c = 0; c < photo.cols; ++c)
-            photo.at<cv::Vec3b>(r, c) = cv::Vec3b(cv::saturate_cast<uchar>(7 * c), cv::saturate_cast<uchar>(5 * r),
-                                                  cv::saturate_cast<uchar>(255 - 3 * (r + c)));
+    photo.forEach<cv::Vec3b>([](cv::Vec3b& p, const int* at) {
+        p = cv::Vec3b(cv::saturate_cast<uchar>(7 * at[1]), cv::saturate_cast<uchar>(5 * at[0]),
+                      cv::saturate_cast<uchar>(255 - 3 * (at[0] + at[1])));
+    });
     return photo;
 }
 
@@ -51,11 +52,8 @@ void ExpectRgbOf(const unsigned char* rgb, int width, int height, const cv::Mat&
 {
     ASSERT_NE(rgb, nullptr);
     ASSERT_EQ(cv::Size(width, height), bgr.size());
-    cv::Mat channels[3];
-    cv::split(bgr, channels);
-    std::swap(channels[0], channels[2]);
     cv::Mat expected;
-    cv::merge(channels, 3, expected);
+    cv::cvtColor(bgr, expected, cv::COLOR_BGR2RGB);
     EXPECT_EQ(cv::norm(cv::Mat(height, width, CV_8UC3, const_cast<unsigned char*>(rgb)), expected, cv::NORM_INF), 0);
 }
 
