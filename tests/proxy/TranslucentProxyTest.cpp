@@ -152,7 +152,8 @@ TEST_F(TranslucentProxy, CopyAssignmentGivesItsOwnModelAndBuffersAndKeepsItsRepo
     const MeshProxy* meshes = target->GetMeshes(2, 5, 0.1, 0.2);
     ExpectFiveCompleteStreams(meshes);
     EXPECT_EQ(Bytes(meshes[4]), sourceBody);
-    EXPECT_FALSE(targetRecord.values.empty()) << "the copied model reports to this proxy's reporter";
+    EXPECT_EQ(targetRecord.values.empty() ? -1 : targetRecord.values.back(), 100)
+        << "the copied model reports to this proxy's reporter";
     EXPECT_EQ(sourceRecord.values.size(), sourceReports);
     target->UpdatePreviewImage(0.2, 0.0, width, height, size);
     EXPECT_EQ(cv::Size(width, height), cv::Size(12, 16));
