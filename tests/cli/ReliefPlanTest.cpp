@@ -1,6 +1,7 @@
 // The single body, the swap list and the preview must agree level for level: a slicer cutting at
 // layer middles prints, at every grey value, exactly the layers whose colour the preview shows.
 #include <cstdio>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -52,17 +53,19 @@ TEST(ReliefPlan, SwapListNamesEachColourChangeWithItsLayerAndThreshold)
     const std::vector<Orvanes::LayerEntry> stack = {black, black, black, black, blue, blue, white, white, white};
     const LayerGrid grid{0.2, 0.1};
     const std::vector<ColourSwap> swaps = SwapList(stack, 2, 0, 255, grid);  // 7 relief levels, step 36
+    // Layer number, bottom, top, grey threshold (-1 for a base level), colour.
+    const std::tuple<int, double, double, double, Orvanes::LayerEntry> expected[] = {
+        {1, 0.0, 0.2, -1, black}, {5, 0.5, 0.6, 2 * 36, blue}, {7, 0.7, 0.8, 4 * 36, white}};
     ASSERT_EQ(swaps.size(), 3u);
-    EXPECT_EQ(swaps[0].layerNumber, 1);
-    EXPECT_DOUBLE_EQ(swaps[0].bottom, 0.0);
-    EXPECT_DOUBLE_EQ(swaps[0].top, 0.2);
-    EXPECT_LT(swaps[0].greyThreshold, 0);  // a base level
-    EXPECT_EQ(swaps[1].layerNumber, 5);
-    EXPECT_NEAR(swaps[1].bottom, 0.5, 1e-12);
-    EXPECT_DOUBLE_EQ(swaps[1].greyThreshold, 2 * 36);
-    EXPECT_TRUE(swaps[1].colour == blue);
-    EXPECT_EQ(swaps[2].layerNumber, 7);
-    EXPECT_DOUBLE_EQ(swaps[2].greyThreshold, 4 * 36);
+    for (size_t k = 0; k < swaps.size(); ++k) {
+        SCOPED_TRACE(k);
+        const auto& [layer, bottom, top, threshold, colour] = expected[k];
+        EXPECT_EQ(swaps[k].layerNumber, layer);
+        EXPECT_NEAR(swaps[k].bottom, bottom, 1e-12);
+        EXPECT_NEAR(swaps[k].top, top, 1e-12);
+        EXPECT_EQ(swaps[k].greyThreshold, threshold);
+        EXPECT_TRUE(swaps[k].colour == colour);
+    }
     // The same colour with another opacity is another filament setting: a swap.
     const std::vector<Orvanes::LayerEntry> twoWhites = {white, Colour("ffffff:0.5")};
     EXPECT_EQ(SwapList(twoWhites, 0, 0, 255, grid).size(), 2u);
