@@ -226,6 +226,26 @@ double ExpectSoundStl(const std::filesystem::path& stl, int64_t triangles)
     return report.volume;
 }
 
+std::map<std::string, int64_t> ExpectListedFiles(const Json& files, const std::filesystem::path& cwd,
+                                                 const std::filesystem::path& folder)
+{
+    std::map<std::string, int64_t> trianglesOf;
+    std::vector<std::string> listed;
+    for (const Json& file : files.items) {
+        const std::filesystem::path path = cwd / file["path"].text;
+        listed.push_back(path.filename().string());
+        EXPECT_EQ(path.parent_path(), folder);
+        if (!std::filesystem::exists(path)) continue;  // the listing check below names it
+        EXPECT_EQ(std::filesystem::file_size(path), file["bytes"].number) << path;
+        if (file["kind"].text != "stl") continue;
+        const int64_t triangles = trianglesOf[listed.back()] = static_cast<int64_t>(file["triangles"].number);
+        if (triangles > 0) ExpectSoundStl(path, triangles);
+    }
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(FileNames(folder), listed) << "missing, unlisted or temporary files";
+    return trianglesOf;
+}
+
 std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package)
 {
     using namespace NMR;

@@ -59,6 +59,10 @@ struct Json {
 };
 // Throws std::runtime_error for anything that is not one complete JSON value.
 Json ParseJson(const std::string& text);
+// Checks each entry of a summary's file list against the disk (size; an STL with triangles must be
+// sound) and that folder holds nothing else. Paths are relative to cwd. Returns triangles by STL name.
+std::map<std::string, int64_t> ExpectListedFiles(const Json& files, const std::filesystem::path& cwd,
+                                                 const std::filesystem::path& folder);
 
 // A fresh folder under the test temporary folder, removed with the fixture when it passed.
 class ToolTest : public testing::Test {

@@ -1,11 +1,9 @@
 // The single body, the swap list and the preview must agree level for level: a slicer cutting at
 // layer middles prints, at every grey value, exactly the layers whose colour the preview shows.
-#include <cstdio>
 #include <tuple>
 
 #include <gtest/gtest.h>
 
-#include "CliHarness.h"
 #include "Colours.h"
 #include "ReliefPlan.h"
 
@@ -71,18 +69,9 @@ TEST(ReliefPlan, SwapListNamesEachColourChangeWithItsLayerAndThreshold)
     EXPECT_EQ(SwapList(twoWhites, 0, 0, 255, grid).size(), 2u);
 }
 
-TEST(ReliefPlan, ColoursAreReadBlueFirstAndTheStackTextReadsBackAsTheSameEntries)
+TEST(Colours, HexIsReadBlueFirstWithItsOpacityOrTheDefault)
 {
-    // Blue first, as the library keeps colours; the opacity is the default unless given.
+    // Blue first, as the library keeps colours.
     EXPECT_TRUE(ParseColour("#ff8800:0.3", 0.25f, "x") == Orvanes::LayerEntry(0x00, 0x88, 0xff, 0.3f));
     EXPECT_TRUE(ParseColour("FF8800", 0.25f, "x") == Orvanes::LayerEntry(0x00, 0x88, 0xff, 0.25f));
-
-    const std::vector<Orvanes::LayerEntry> stack = {Colour("000000:1"), Colour("1d3f8c:0.3"), Colour("e0a526:0.35"),
-                                                     Colour("ffffff:0.125")};
-    const std::string path = testing::TempDir() + "orvane-stack-roundtrip.txt";
-    cli_test::WriteText(path, StackText(stack, 1));
-    const std::vector<NamedColour> read = ReadColourFile(path, 0.25f);
-    ASSERT_EQ(read.size(), stack.size());
-    for (size_t k = 0; k < stack.size(); ++k) EXPECT_TRUE(read[k].entry == stack[k]) << k;
-    std::remove(path.c_str());
 }

@@ -2,6 +2,7 @@
 // and every mesh file is read back by admesh and lib3mf.
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -21,9 +22,8 @@ TEST_F(CardAndTranslucent, CardMeshesTileSixLayersOfCells)
     EXPECT_EQ(run.err, "") << "a progress bar where standard error is a file";
     const cli_test::Json summary = cli_test::ParseJson(run.out);
     double volume = 0.0;
-    for (const cli_test::Json& file : summary["files"].items)
-        if (file["kind"].text == "stl")
-            volume += cli_test::ExpectSoundStl(dir / file["path"].text, static_cast<int64_t>(file["triangles"].number));
+    for (const auto& [name, triangles] : cli_test::ExpectListedFiles(summary["files"], dir, dir / "card"))
+        volume += cli_test::Admesh(dir / "card" / name).volume;
     // Together the four materials fill the card: 96 x 24 mm, five layers of 0.1 and one of 0.2.
     EXPECT_NEAR(volume, 96.0 * 24.0 * 0.7, 96.0 * 24.0 * 0.7 * 1e-4);
 
@@ -62,17 +62,12 @@ TEST_F(CardAndTranslucent, SimulatedCardFeedsTheTranslucentRoad)
     const cv::Mat preview = cv::imread((dir / "out/preview.png").string(), cv::IMREAD_UNCHANGED);
     EXPECT_EQ(preview.size(), cv::Size(48, 32));
 
-    std::vector<int64_t> triangles;
-    for (const cli_test::Json& file : summary["files"].items)
-        if (file["kind"].text == "stl") {
-            triangles.push_back(static_cast<int64_t>(file["triangles"].number));
-            if (triangles.back() > 0) cli_test::ExpectSoundStl(dir / file["path"].text, triangles.back());
-        }
+    const std::map<std::string, int64_t> triangles = cli_test::ExpectListedFiles(summary["files"], dir, dir / "out");
     const std::vector<cli_test::ThreeMfObject> objects = cli_test::ReadThreeMf(dir / "out/translucent.3mf");
     ASSERT_GE(objects.size(), 2u);
     EXPECT_EQ(objects.back().name, "body (white)");
     EXPECT_TRUE(objects.back().manifold);
-    EXPECT_EQ(objects.back().triangles, static_cast<uint32_t>(triangles.back()));
+    EXPECT_EQ(objects.back().triangles, triangles.at("body.stl"));
 
     // A contrast given by hand is used as given.
     const cli_test::RunResult manual =
@@ -94,6 +89,8 @@ TEST_F(CardAndTranslucent, DemoWritesBothRoadsFromTheBuiltInPhoto)
     const cv::Mat sample = cv::imread(ORVANE_SAMPLE_PHOTO, cv::IMREAD_COLOR);
     ASSERT_EQ(embedded.size(), sample.size());
     EXPECT_EQ(cv::norm(embedded, sample, cv::NORM_INF), 0.0);
+    cli_test::ExpectListedFiles(summary["relief"]["files"], dir, dir / "show/relief");
+    cli_test::ExpectListedFiles(summary["translucent"]["files"], dir, dir / "show/translucent");
     for (const char* file : {"show/card-simulated.png", "show/relief/preview.png", "show/relief/relief.stl",
                              "show/relief/relief.3mf", "show/relief/swaps.txt", "show/translucent/preview.png",
                              "show/translucent/body.stl", "show/translucent/translucent.3mf"})
