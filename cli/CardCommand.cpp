@@ -34,7 +34,7 @@ int RunCard(int argc, char** argv, int first)
         {"simulate", "", "write only card-simulated.png: the card as the materials' colours predict it"},
         {"cell-pixels", "N", "pixels per cell edge of the simulated card (default 10)"},
     };
-    for (OptionSpec& spec : CommonOptions("orvane-card", "materials, 3mf")) options.push_back(spec);
+    for (OptionSpec& entry : CommonOptions("orvane-card", "materials, 3mf")) options.push_back(entry);
     Arguments args("card", "card [options]",
                    "Writes the colour card for the translucent road: 16 x 64 cells of six layers, as\n"
                    "card-material-0..3.stl and card.3mf. Print it like the translucent print, photograph it\n"

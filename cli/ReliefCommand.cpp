@@ -178,8 +178,8 @@ std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder)
         {"first-layer-height", "MM", "height of the first printed layer in mm (default 0.2)"},
         {"stack", "FILE", "use this layer stack (a stack.txt from an earlier run) instead of the proposal"},
     };
-    for (OptionSpec& spec : CommonOptions(defaultFolder, "preview, body, colours, 3mf, stack, swaps"))
-        options.push_back(spec);
+    for (OptionSpec& entry : CommonOptions(defaultFolder, "preview, body, colours, 3mf, stack, swaps"))
+        options.push_back(entry);
     return options;
 }
 

@@ -33,7 +33,7 @@ std::vector<OptionSpec> TranslucentOptions(const std::string& defaultFolder)
         {"last-layer-height", "MM", "height of the sixth colour layer, the white one, in mm (default 0.1)"},
         MaterialsOption(),
     };
-    for (OptionSpec& spec : CommonOptions(defaultFolder, "preview, materials, body, 3mf")) options.push_back(spec);
+    for (OptionSpec& entry : CommonOptions(defaultFolder, "preview, materials, body, 3mf")) options.push_back(entry);
     return options;
 }
 

@@ -11,7 +11,7 @@ using namespace orvane_cli;
 
 namespace {
 
-Orvanes::LayerEntry Colour(const char* spec) { return ParseColour(spec, 1.0f, "test"); }
+Orvanes::LayerEntry Colour(const char* entry) { return ParseColour(entry, 1.0f, "test"); }
 
 }  // namespace
 
