@@ -1,10 +1,24 @@
 #include "PhotosRelief.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <opencv2/imgproc.hpp>
 
 #include "ImageInput.h"
 
 namespace Orvanes {
+namespace {
+
+// colour * opacity truncated toward zero. Host floats may be anything; beyond +-255 the
+// saturating add gives the same pixels, and a NaN adds nothing instead of an undefined cast.
+int TruncatedChannel(float value)
+{
+    if (std::isnan(value)) return 0;
+    return static_cast<int>(std::max(-255.0f, std::min(255.0f, std::trunc(value))));
+}
+
+}  // namespace
 
 cv::Mat PhotosRelief::UpdatePreviewImage(const std::vector<LayerEntry>& stack, int baseCount, double width,
                                          double height, double newPixelSize)
@@ -37,8 +51,8 @@ cv::Mat PhotosRelief::UpdatePreviewImage(const std::vector<LayerEntry>& stack, i
         covered.copyTo(blocked, levelMask);
         cv::inRange(blocked, cv::Scalar(0.0), cv::Scalar(1.0), bandMask);
         const float opacity = entry[3];
-        const cv::Scalar colour(static_cast<int>(entry[0] * opacity), static_cast<int>(entry[1] * opacity),
-                                static_cast<int>(entry[2] * opacity));
+        const cv::Scalar colour(TruncatedChannel(entry[0] * opacity), TruncatedChannel(entry[1] * opacity),
+                                TruncatedChannel(entry[2] * opacity));
         cv::add(preview, colour, preview, bandMask);
         cv::add(covered, cv::Scalar(opacity), covered, bandMask);
     }

@@ -1,3 +1,5 @@
+#include <limits>
+
 #include <gtest/gtest.h>
 
 #include "ReliefTestImages.h"
@@ -80,4 +82,12 @@ TEST(ReliefPreview, ResolutionChangesResampleWithoutTheStretch)
     EXPECT_EQ(relief.HeightPx(), 20);
     EXPECT_EQ(preview.size(), cv::Size(60, 20));
     EXPECT_EQ(relief.GreyImage().size(), cv::Size(60, 20));
+}
+
+TEST(ReliefPreview, ColoursBeyondTheByteRangeSaturateAndNaNAddsNothing)
+{
+    PhotosRelief relief = HalfAndHalf();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<LayerEntry> stack{LayerEntry(1e30f, -1e30f, nan, 1.0f)};
+    EXPECT_EQ(relief.UpdatePreviewImage(stack, 0, 0, 0, 0).at<cv::Vec3b>(0, 0), cv::Vec3b(255, 0, 0));
 }
