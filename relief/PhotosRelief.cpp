@@ -1,6 +1,7 @@
 #include "PhotosRelief.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include <opencv2/imgproc.hpp>
@@ -32,10 +33,15 @@ void PhotosRelief::Init(double width, double height, double /*pixelSize*/, Photo
     progress = progressBar;
     palette = std::move(paletteArg);
     // Blue, then green, then red; opacity takes no part, so equal colours keep no fixed order.
-    std::sort(palette.begin(), palette.end(), [](const LayerEntry& a, const LayerEntry& b) {
-        if (a[0] != b[0]) return a[0] < b[0];
-        if (a[1] != b[1]) return a[1] < b[1];
-        return a[2] < b[2];
+    // A host may pass NaN; it sorts after every number so the order stays a strict weak
+    // ordering, without which the sort itself is undefined.
+    auto less = [](float x, float y) { return !std::isnan(x) && (std::isnan(y) || x < y); };
+    std::sort(palette.begin(), palette.end(), [&less](const LayerEntry& a, const LayerEntry& b) {
+        for (int k = 0; k < 2; ++k) {
+            if (less(a[k], b[k])) return true;
+            if (less(b[k], a[k])) return false;
+        }
+        return less(a[2], b[2]);
     });
     widthPx = detail::PixelCount(width, pixelSize, 1, "PhotosRelief", "width");
     heightPx = detail::PixelCount(height, pixelSize, 1, "PhotosRelief", "height");

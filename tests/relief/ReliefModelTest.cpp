@@ -1,4 +1,6 @@
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -115,4 +117,16 @@ TEST(ReliefModel, CopiesKeepTheirPreviewWhenTheOriginalRendersAgain)
     PhotosRelief moved = std::move(relief);
     EXPECT_TRUE(relief.Palette().empty());  // NOLINT(bugprone-use-after-move): moved-from state is specified
     EXPECT_EQ(moved.Palette().size(), 3u);
+}
+
+TEST(ReliefModel, PalettesWithNaNStillSortSafely)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::vector<LayerEntry> palette;
+    for (int k = 0; k < 40; ++k)  // every third blue is NaN: 26 numbers, then 14 NaN
+        palette.emplace_back(k % 3 ? float(k) : nan, float(40 - k), nan, 0.5f);
+    const PhotosRelief relief(EncodePng(orvane_test::MakeRings(8, 8)), 8, 8, 1, nullptr, palette);
+    ASSERT_EQ(relief.Palette().size(), 40u);
+    for (size_t k = 1; k < 26; ++k) EXPECT_LT(relief.Palette()[k - 1][0], relief.Palette()[k][0]);
+    for (size_t k = 26; k < 40; ++k) EXPECT_TRUE(std::isnan(relief.Palette()[k][0]));
 }
