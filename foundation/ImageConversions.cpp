@@ -32,12 +32,16 @@ cv::Mat PhotosBase::ArrayToMat(const unsigned char* data, unsigned int width, un
 
 unsigned char* PhotosBase::MatToArray(cv::Mat image, int& width, int& height, int& length)
 {
-    if (image.type() != CV_8UC3 || image.dims > 2)
+    if (!image.empty() && (image.type() != CV_8UC3 || image.dims > 2))
         throw std::invalid_argument("MatToArray: expects an 8-bit 3-channel image, got type " +
                                     std::to_string(image.type()));
+    const long long bytes = 3LL * image.cols * image.rows;
+    if (bytes > std::numeric_limits<int>::max())
+        throw std::length_error("MatToArray: " + std::to_string(image.cols) + " x " + std::to_string(image.rows) +
+                                " pixels need " + std::to_string(bytes) + " bytes, more than an int length reports");
     height = image.rows;
     width = image.cols;
-    length = image.cols * image.rows * 3;
+    length = static_cast<int>(bytes);
     auto* array = new unsigned char[static_cast<size_t>(length)];
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     for (int y = 0; y < image.rows; ++y)
@@ -47,8 +51,11 @@ unsigned char* PhotosBase::MatToArray(cv::Mat image, int& width, int& height, in
 
 Eigen::MatrixXf PhotosBase::CVMatToEigenMtrix(cv::Mat image)
 {
+    if (image.empty()) return Eigen::MatrixXf(0, 0);
+    if (image.dims > 2 || image.channels() != 1)
+        throw std::invalid_argument("CVMatToEigenMtrix: expects a single-channel 2-D image, got type " +
+                                    std::to_string(image.type()));
     Eigen::MatrixXf matrix(image.rows, image.cols);
-    if (image.empty()) return matrix;
     const cv::Mat copy = image.clone();
     cv::cv2eigen(copy, matrix);
     return matrix;

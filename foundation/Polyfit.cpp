@@ -16,16 +16,19 @@ cv::Mat PhotosBase::Polyfit(const std::vector<cv::Point_<double>>& points, int d
         for (int j = 0; j <= degree; ++j) row[j] = std::pow(points[static_cast<size_t>(i)].x, static_cast<double>(j));
         y.at<double>(i) = points[static_cast<size_t>(i)].y;
     }
-    // The normal equations, evaluated in this order so results match other solvers built the
-    // same way to the last bit.
+    // The normal equations in this fixed association: the order of the products fixes the last
+    // bits of the coefficients, and with them the layer proposals built on them.
     cv::Mat coefficients(degree + 1, 1, CV_64F, cv::Scalar(0.0));
     // Fewer distinct x than coefficients makes the normal matrix singular; its LU inverse then
     // returns rounding noise rather than failing, so such a system gets the zero polynomial.
     std::vector<double> xs;
     xs.reserve(points.size());
     for (const auto& p : points) xs.push_back(p.x);
-    std::sort(xs.begin(), xs.end());
-    const auto distinct = std::unique(xs.begin(), xs.end()) - xs.begin();
+    // NaN sorts last and counts as one value, so the ordering stays strict for any host input.
+    std::sort(xs.begin(), xs.end(), [](double a, double b) { return !std::isnan(a) && (std::isnan(b) || a < b); });
+    const auto distinct = std::unique(xs.begin(), xs.end(), [](double a, double b) {
+                              return a == b || (std::isnan(a) && std::isnan(b));
+                          }) - xs.begin();
     if (n > 0 && distinct > degree) coefficients = (x.t() * x).inv(cv::DECOMP_LU) * x.t() * y;
     std::cout << coefficients << std::endl;
     return coefficients;

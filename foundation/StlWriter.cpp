@@ -1,7 +1,9 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -16,6 +18,9 @@ constexpr size_t kStlFacetBytes = 50;
 // Binary STL is little-endian; so is every machine this library targets, which lets the
 // floats go out with plain copies.
 static_assert(sizeof(float) == 4, "binary STL stores IEEE single-precision floats");
+#if defined(__BYTE_ORDER__)
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the writer copies floats as little-endian bytes");
+#endif
 
 }  // namespace
 
@@ -29,8 +34,11 @@ const char* PhotosBase::GetSTLStream(OrvaneMesh mesh, int& size) const
                                 " bytes, more than a 32-bit signed size can report");
     size = static_cast<int>(total);
 
-    // Every byte is written below, so the block needs no zero fill first.
-    char* block = new char[total];
+    // Every byte is written below, so the block needs no zero fill first. The block is held
+    // until the end so that a bad index found on the way releases it.
+    std::unique_ptr<char[]> owned(new char[total]);
+    char* block = owned.get();
+    const auto vertexCount = static_cast<uint32_t>(std::min<size_t>(mesh.vertices.size(), UINT32_MAX));
     std::memset(block, ' ', kStlHeaderBytes);
     block[1] = 0;
     block[2] = 0;
@@ -40,6 +48,12 @@ const char* PhotosBase::GetSTLStream(OrvaneMesh mesh, int& size) const
     char* out = block + kStlHeaderBytes + 4;
     const Eigen::Vector3f* vertices = mesh.vertices.data();
     for (const auto& face : mesh.faces) {
+        // One unsigned comparison per corner rejects negative indices as well.
+        if (static_cast<uint32_t>(face[0]) >= vertexCount || static_cast<uint32_t>(face[1]) >= vertexCount ||
+            static_cast<uint32_t>(face[2]) >= vertexCount)
+            throw std::out_of_range("GetSTLStream: face (" + std::to_string(face[0]) + ", " + std::to_string(face[1]) +
+                                    ", " + std::to_string(face[2]) + ") indexes beyond the " +
+                                    std::to_string(mesh.vertices.size()) + " vertices");
         const Eigen::Vector3f& a = vertices[face[0]];
         const Eigen::Vector3f& b = vertices[face[1]];
         const Eigen::Vector3f& c = vertices[face[2]];
@@ -67,7 +81,7 @@ const char* PhotosBase::GetSTLStream(OrvaneMesh mesh, int& size) const
         out[49] = 0;
         out += kStlFacetBytes;
     }
-    return block;
+    return owned.release();
 }
 
 }  // namespace Orvanes

@@ -1,3 +1,7 @@
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 #include <Eigen/Geometry>
@@ -50,14 +54,18 @@ OrvaneMesh PhotoMeshCreater::CreateMeshByHeightMap(cv::Mat heightMap, double lay
     OrvaneMesh mesh;
     const int rows = heightMap.rows, cols = heightMap.cols;
     if (heightMap.empty() || rows <= 0 || cols <= 0) return mesh;
-    CV_Assert(heightMap.depth() == CV_8U);
+    CV_Assert(heightMap.type() == CV_8UC1 && heightMap.dims == 2);
+    const size_t pixelCount = static_cast<size_t>(rows) * static_cast<size_t>(cols);
+    if (2 * pixelCount > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+        throw std::length_error("CreateMeshByHeightMap: " + std::to_string(cols) + " x " + std::to_string(rows) +
+                                " pixels need more vertices than 32-bit indices reach");
 
     double minValue = 0.0, maxValue = 0.0;
     cv::minMaxLoc(heightMap, &minValue, &maxValue);
     // A uniform image has no height range to spread; it becomes a flat top at baseHeight
     // instead of the NaN heights the division would give.
     const double scale = maxValue > minValue
-                             ? static_cast<double>(layerCount - 1) * layerHeight / (maxValue - minValue)
+                             ? (static_cast<double>(layerCount) - 1.0) * layerHeight / (maxValue - minValue)
                              : 0.0;
     const double sx = pixelSize / static_cast<double>(static_cast<float>(cols)) + pixelSize;
     const double sy = pixelSize / static_cast<double>(static_cast<float>(rows)) + pixelSize;
@@ -65,7 +73,6 @@ OrvaneMesh PhotoMeshCreater::CreateMeshByHeightMap(cv::Mat heightMap, double lay
     const Eigen::Matrix3f& turn = detail::MeshTurn();
 
     // Counts follow from the grid, so one reservation covers the whole mesh.
-    const size_t pixelCount = static_cast<size_t>(rows) * static_cast<size_t>(cols);
     mesh.vertices.resize(2 * pixelCount);
     mesh.faces.reserve(4 * static_cast<size_t>(rows - 1) * static_cast<size_t>(cols - 1) +
                        4 * static_cast<size_t>(rows - 1) + 4 * static_cast<size_t>(cols - 1));

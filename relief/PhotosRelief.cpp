@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 #include <opencv2/imgproc.hpp>
@@ -30,35 +33,41 @@ PhotosRelief::PhotosRelief(cv::Mat encoded, double width, double height, double 
 void PhotosRelief::Init(double width, double height, double /*pixelSize*/, PhotosProgressBar* progressBar,
                         std::vector<LayerEntry> paletteArg)
 {
-    progress = progressBar;
-    palette = std::move(paletteArg);
+    // Everything is derived first and stored last, so a refused size leaves the object as it was.
+    const int cols = detail::PixelCount(width, pixelSize, 1, "PhotosRelief", "width");
+    const int rows = detail::PixelCount(height, pixelSize, 1, "PhotosRelief", "height");
     // Blue, then green, then red; opacity takes no part, so equal colours keep no fixed order.
     // A host may pass NaN; it sorts after every number so the order stays a strict weak
     // ordering, without which the sort itself is undefined.
     auto less = [](float x, float y) { return !std::isnan(x) && (std::isnan(y) || x < y); };
-    std::sort(palette.begin(), palette.end(), [&less](const LayerEntry& a, const LayerEntry& b) {
+    std::sort(paletteArg.begin(), paletteArg.end(), [&less](const LayerEntry& a, const LayerEntry& b) {
         for (int k = 0; k < 2; ++k) {
             if (less(a[k], b[k])) return true;
             if (less(b[k], a[k])) return false;
         }
         return less(a[2], b[2]);
     });
-    widthPx = detail::PixelCount(width, pixelSize, 1, "PhotosRelief", "width");
-    heightPx = detail::PixelCount(height, pixelSize, 1, "PhotosRelief", "height");
-    Resample();
-    greyImage = HistNormalization(greyImage, 0.0, 255.0);
-    cv::minMaxLoc(greyImage, &greyMin, &greyMax);
+    Resample(cols, rows, true);
+    palette = std::move(paletteArg);
+    progress = progressBar;
 }
 
-void PhotosRelief::Resample()
+void PhotosRelief::Resample(int cols, int rows, bool stretch)
 {
-    // Fresh images, never written in place: copies of this object share the old buffers.
+    // Fresh images, never written in place: copies of this object share the old buffers. The
+    // members change only once every step has succeeded.
     cv::Mat colour, grey;
-    cv::resize(sourceImage, colour, cv::Size(widthPx, heightPx), 0.0, 0.0, cv::INTER_LINEAR);
+    cv::resize(sourceImage, colour, cv::Size(cols, rows), 0.0, 0.0, cv::INTER_LINEAR);
+    cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
+    if (stretch) grey = HistNormalization(grey, 0.0, 255.0);
+    double low = 0.0, high = 0.0;
+    cv::minMaxLoc(grey, &low, &high);
+    widthPx = cols;
+    heightPx = rows;
     colourImage = colour;
-    cv::cvtColor(colourImage, grey, cv::COLOR_BGR2GRAY);
     greyImage = grey;
-    cv::minMaxLoc(greyImage, &greyMin, &greyMax);
+    greyMin = low;
+    greyMax = high;
 }
 
 cv::Mat PhotosRelief::HistNormalization(cv::Mat source, double low, double high) const
@@ -75,8 +84,12 @@ cv::Mat PhotosRelief::HistNormalization(cv::Mat source, double low, double high)
 
 OrvaneMesh PhotosRelief::GetMesh(int startLevel, int endLevel, double levelHeight, double baseOffset)
 {
+    const long long levelCount = static_cast<long long>(endLevel) - startLevel;
+    if (levelCount > std::numeric_limits<int>::max() || levelCount < std::numeric_limits<int>::min())
+        throw std::invalid_argument("GetMesh: levels " + std::to_string(startLevel) + " to " + std::to_string(endLevel) +
+                                    " span more than an int counts");
     PhotoMeshCreater mesher(progress);
-    return mesher.CreateMeshByHeightMap(greyImage, levelHeight, pixelSize, endLevel - startLevel,
+    return mesher.CreateMeshByHeightMap(greyImage, levelHeight, pixelSize, static_cast<int>(levelCount),
                                         startLevel * levelHeight + baseOffset, 0.0, false);
 }
 

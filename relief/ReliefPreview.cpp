@@ -23,11 +23,16 @@ int TruncatedChannel(float value)
 cv::Mat PhotosRelief::UpdatePreviewImage(const std::vector<LayerEntry>& stack, int baseCount, double width,
                                          double height, double newPixelSize)
 {
-    if (newPixelSize > 0.0) pixelSize = newPixelSize;
-    if (width != 0.0) widthPx = detail::PixelCount(width, pixelSize, 1, "UpdatePreviewImage", "width");
-    if (height != 0.0) heightPx = detail::PixelCount(height, pixelSize, 1, "UpdatePreviewImage", "height");
-    // Re-sampling here keeps the grey image's own range: the stretch belongs to Init alone.
-    if (width + height + newPixelSize > 0.0) Resample();
+    // The new size is worked out and the images re-sampled before anything is stored, so a
+    // refused size leaves the object as it was.
+    const double size = newPixelSize > 0.0 ? newPixelSize : pixelSize;
+    const int cols = width != 0.0 ? detail::PixelCount(width, size, 1, "UpdatePreviewImage", "width") : widthPx;
+    const int rows = height != 0.0 ? detail::PixelCount(height, size, 1, "UpdatePreviewImage", "height") : heightPx;
+    // Re-sampling here keeps the grey image's own range: the stretch belongs to Init alone. A
+    // new pixel count always re-samples, even when the three numbers sum to zero or less, so
+    // the images never fall out of step with the working size.
+    if (width + height + newPixelSize > 0.0 || cols != widthPx || rows != heightPx) Resample(cols, rows, false);
+    pixelSize = size;
 
     const auto stackSize = static_cast<long long>(stack.size());
     // A negative base count is treated as larger than any stack: nothing to render.

@@ -77,7 +77,7 @@ public:
 private:
     cv::Mat HistNormalization(cv::Mat source, double low, double high) const;
     cv::Mat GetReliefVox(const std::vector<LayerEntry>& stack, int baseCount) const;
-    void Resample();
+    void Resample(int cols, int rows, bool stretch);
 
     std::string imagePath;
     double physicalHeight = 0.0;

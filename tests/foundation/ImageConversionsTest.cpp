@@ -51,8 +51,10 @@ TEST(ImageConversions, MatToArrayPacksRegionsWithoutParentGapsAndRoundTrips)
 TEST(ImageConversions, MatToArrayOfAnEmptyImageIsEmptyAndOtherTypesAreRefused)
 {
     int width = -1, height = -1, length = -1;
-    std::unique_ptr<unsigned char[]> array(PhotosBase::MatToArray(cv::Mat(0, 0, CV_8UC3), width, height, length));
-    EXPECT_EQ(length, 0);
+    for (const cv::Mat& empty : {cv::Mat(0, 0, CV_8UC3), cv::Mat()}) {
+        std::unique_ptr<unsigned char[]> array(PhotosBase::MatToArray(empty, width, height, length));
+        EXPECT_EQ(length, 0);
+    }
     EXPECT_THROW(PhotosBase::MatToArray(cv::Mat(2, 2, CV_8UC1), width, height, length), std::invalid_argument);
     EXPECT_THROW(PhotosBase::MatToArray(cv::Mat(2, 2, CV_16UC3), width, height, length), std::invalid_argument);
 }

@@ -106,3 +106,11 @@ TEST(StlStream, RefusesMeshesWhoseSizeOverflowsTheSignedCount)
         EXPECT_NE(std::string(e.what()).find("42949672"), std::string::npos) << e.what();
     }
 }
+
+TEST(StlStream, RefusesIndicesOutsideTheVertexList)
+{
+    for (const Face& face : {Face(0, 1, 3), Face(-1, 1, 2)}) {
+        int size = 0;
+        EXPECT_THROW(PhotosBase().GetSTLStream(UnitTriangle(face), size), std::out_of_range);
+    }
+}

@@ -85,6 +85,7 @@ TEST(HeightMesh, FlatAndDegenerateImagesGiveFiniteClosedMeshes)
     EXPECT_EQ(row.vertices.size(), 8u);
     EXPECT_EQ(row.faces.size(), 12u);
     ExpectClosedAndOutward(row, false, false);
+    EXPECT_THROW(Mesh(cv::Mat(3, 3, CV_8UC3, cv::Scalar::all(9))), cv::Exception) << "not a grey height map";
     const OrvaneMesh none = Mesh(cv::Mat());
     EXPECT_TRUE(none.vertices.empty() && none.faces.empty());
 }

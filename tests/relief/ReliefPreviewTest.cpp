@@ -91,3 +91,17 @@ TEST(ReliefPreview, ColoursBeyondTheByteRangeSaturateAndNaNAddsNothing)
     const std::vector<LayerEntry> stack{LayerEntry(1e30f, -1e30f, nan, 1.0f)};
     EXPECT_EQ(relief.UpdatePreviewImage(stack, 0, 0, 0, 0).at<cv::Vec3b>(0, 0), cv::Vec3b(255, 0, 0));
 }
+
+TEST(ReliefPreview, RefusedSizesLeaveTheWorkingStateAsItWas)
+{
+    PhotosRelief relief = HalfAndHalf();
+    const cv::Mat grey = relief.GreyImage();
+    EXPECT_THROW(relief.UpdatePreviewImage({}, 0, 40, 1e-9, 0.5), std::invalid_argument);
+    EXPECT_EQ(relief.PixelSize(), 1.0);
+    EXPECT_EQ(relief.WidthPx(), 8);
+    EXPECT_EQ(relief.GreyImage().data, grey.data);
+    // Sizes that sum to zero or less still re-sample when they change the pixel count.
+    relief.UpdatePreviewImage({}, 0, 12, 0, -20);
+    EXPECT_EQ(relief.GreyImage().size(), cv::Size(12, 4));
+    EXPECT_THROW(relief.GetMesh(std::numeric_limits<int>::min(), 1, 0.1, 0.0), std::invalid_argument);
+}
