@@ -6,6 +6,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "LevelThresholds.h"
 #include "NULLProgressBar.h"
 #include "PhotoMeshCreater.h"
 #include "PhotosRelief.h"
@@ -44,9 +45,7 @@ cv::Mat PhotosRelief::GetReliefVox(const std::vector<LayerEntry>& stack, int bas
 
     const int levels = static_cast<int>(reliefCount);
     const int paletteSize = static_cast<int>(palette.size());
-    // The grey span is truncated before the division, as the preview does, so both agree on
-    // the level boundaries.
-    const int step = levels > 0 ? static_cast<int>(greyMax - greyMin) / levels : 0;
+    const detail::LevelThresholds thresholds(greyMin, greyMax, levels);
     const cv::Size size = greyImage.size();
     const cv::Scalar empty(cv::saturate_cast<uchar>(paletteSize + 1));
 
@@ -57,8 +56,7 @@ cv::Mat PhotosRelief::GetReliefVox(const std::vector<LayerEntry>& stack, int bas
     // below the one above it, so the filled voxels of a pixel form one column from the bottom.
     for (int i = 0; i < levels; ++i) {
         const size_t entry = static_cast<size_t>(stackSize - 1 - i);
-        const double threshold = static_cast<double>(levels - 1 - i) * step + greyMin;
-        cv::inRange(greyImage, cv::Scalar(threshold), cv::Scalar(256.0), mask);
+        cv::inRange(greyImage, cv::Scalar(thresholds.FromTop(i)), cv::Scalar(256.0), mask);
         cv::Mat plane(size, CV_8UC1, empty);
         plane.setTo(cv::Scalar(cv::saturate_cast<uchar>(PaletteLabel(palette, stack[entry]))), mask);
         planes.push_back(plane);
