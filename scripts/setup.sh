@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build and test dependencies from Debian's packages when any is missing.
 set -euo pipefail
-packages=(cmake g++ make pkg-config libopencv-dev libeigen3-dev libgtest-dev libgmock-dev
+packages=(cmake g++ make libopencv-dev libeigen3-dev libgtest-dev libgmock-dev
           libbenchmark-dev admesh lib3mf-dev)
 missing=()
 for p in "${packages[@]}"; do
@@ -10,7 +10,10 @@ done
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "setup: run as root or install sudo to install: ${missing[*]}" >&2; exit 1; }
+    sudo_cmd=(sudo)
+  fi
   export DEBIAN_FRONTEND=noninteractive
   "${sudo_cmd[@]}" apt-get update -qq
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
