@@ -132,6 +132,17 @@ double Arguments::PositiveNumber(const std::string& name, double fallback) const
     return value;
 }
 
+double Arguments::PositiveNumber(const std::string& name, double fallback, double maximum) const
+{
+    const double value = PositiveNumber(name, fallback);
+    if (value > maximum) {
+        std::ostringstream limit;
+        limit << maximum;
+        throw UsageError("--" + name + " must be at most " + limit.str() + ", not " + Text(name, limit.str()));
+    }
+    return value;
+}
+
 int Arguments::Integer(const std::string& name, int fallback, int minimum, int maximum) const
 {
     if (!Has(name)) return fallback;

@@ -45,6 +45,8 @@ public:
     // Numbers the person typed: the whole word must be a finite number.
     double Number(const std::string& name, double fallback) const;
     double PositiveNumber(const std::string& name, double fallback) const;
+    // The same, also refusing anything above maximum.
+    double PositiveNumber(const std::string& name, double fallback, double maximum) const;
     int Integer(const std::string& name, int fallback, int minimum, int maximum) const;
 
 private:

@@ -19,9 +19,7 @@ const std::vector<std::string> kCardOutputs = {"materials", "3mf"};
 
 void WriteSimulatedCard(const Materials& materials, int cellPixels, OutputFolder& folder, const std::string& name)
 {
-    std::vector<unsigned char> png;
-    cv::imencode(".png", SimulatedCard(materials, cellPixels), png);
-    folder.Write(name, "card-image", png);
+    folder.Write(name, "card-image", EncodePng(SimulatedCard(materials, cellPixels)));
 }
 
 int RunCard(int argc, char** argv, int first)
@@ -45,9 +43,9 @@ int RunCard(int argc, char** argv, int first)
                    {}, options);
     if (!args.Parse(argc, argv, first)) return 0;
     const CommonSettings settings = ReadCommonSettings(args, "orvane-card", kCardOutputs);
-    const double cellSize = args.PositiveNumber("cell-size", 2.0);
-    const double layerHeight = args.PositiveNumber("layer-height", 0.1);
-    const double lastLayerHeight = args.PositiveNumber("last-layer-height", 0.1);
+    const double cellSize = args.PositiveNumber("cell-size", 2.0, kMaxStepMm);
+    const double layerHeight = args.PositiveNumber("layer-height", 0.1, kMaxStepMm);
+    const double lastLayerHeight = args.PositiveNumber("last-layer-height", 0.1, kMaxStepMm);
     const int cellPixels = args.Integer("cell-pixels", 10, 1, 200);
     const Materials materials = ReadMaterials(args);
 

@@ -3,12 +3,15 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
 
 #include <opencv2/imgcodecs.hpp>
+
+#include <unistd.h>
 
 namespace orvane_cli {
 
@@ -34,10 +37,24 @@ std::string Plain(double value)
 
 ImageFile ReadImageFile(const std::string& path, const std::string& what)
 {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status))
+        throw UsageError("cannot read the " + what + " '" + path + "': " +
+                         (error ? error.message() : std::string("no such file")));
+    // A folder or a pipe would block or fail deep in the reading; only plain files are photos.
+    if (!std::filesystem::is_regular_file(status))
+        throw UsageError("the " + what + " '" + path + "' is not a file");
+    const std::uintmax_t fileSize = std::filesystem::file_size(path, error);
+    if (error) throw UsageError("cannot read the " + what + " '" + path + "': " + error.message());
+    if (fileSize > kMaxImageFileBytes)
+        throw UsageError("the " + what + " '" + path + "' is " + std::to_string(fileSize >> 20) +
+                         " MiB; at most " + std::to_string(kMaxImageFileBytes >> 20) + " MiB are read");
     std::ifstream file(path, std::ios::binary);
     if (!file) throw UsageError("cannot read the " + what + " '" + path + "': " + std::strerror(errno));
     std::vector<unsigned char> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) throw UsageError("cannot read the " + what + " '" + path + "'");
+    if (file.bad() || data.size() > kMaxImageFileBytes)
+        throw UsageError("cannot read the " + what + " '" + path + "'");
     cv::Mat bytes(1, static_cast<int>(data.size()), CV_8U);
     if (!data.empty()) std::memcpy(bytes.data, data.data(), data.size());
     return Decode(bytes, what, "'" + path + "'");
@@ -61,7 +78,11 @@ PrintSize ResolvePrintSize(const Arguments& args, cv::Size image, double default
         size.height = args.PositiveNumber("height", 0.0);
         size.width = size.height / aspect;
     }
-    size.pixelSize = args.PositiveNumber("pixel-size", defaultPixelSize);
+    // A side that follows the photo's aspect ratio gets the same bound as a typed one.
+    if (size.width > kMaxSizeMm || size.height > kMaxSizeMm)
+        throw UsageError("the print would be " + Plain(size.width) + " x " + Plain(size.height) + " mm; at most " +
+                         Plain(kMaxSizeMm) + " mm either way");
+    size.pixelSize = args.PositiveNumber("pixel-size", defaultPixelSize, kMaxStepMm);
     const double cols = std::floor(size.width / size.pixelSize);
     const double rows = std::floor(size.height / size.pixelSize);
     if (cols < 2 || rows < 2)
@@ -70,7 +91,7 @@ PrintSize ResolvePrintSize(const Arguments& args, cv::Size image, double default
                          "; at least 2 x 2 are needed (use a smaller --pixel-size)");
     if (cols * rows > kMaxWorkingPixels)
         throw UsageError("pixel size " + Plain(size.pixelSize) + " gives " + Plain(cols) + " x " + Plain(rows) +
-                         " pixels; at most " + Plain(kMaxWorkingPixels) + " are supported (use a larger --pixel-size)");
+                         " pixels; at most " + std::to_string(static_cast<long>(kMaxWorkingPixels)) + " are supported (use a larger --pixel-size)");
     size.cols = static_cast<int>(cols);
     size.rows = static_cast<int>(rows);
     return size;
@@ -92,6 +113,7 @@ CommonSettings ReadCommonSettings(const Arguments& args, const std::string& defa
     CommonSettings settings;
     settings.folder = args.Text("out", defaultFolder);
     if (settings.folder.empty()) throw UsageError("--out must name a folder");
+    CheckOutputFolder(settings.folder);
     settings.json = args.Has("json");
     settings.quiet = args.Has("quiet");
     if (!args.Has("only")) {
@@ -113,6 +135,37 @@ CommonSettings ReadCommonSettings(const Arguments& args, const std::string& defa
     }
     if (settings.outputs.empty()) throw UsageError("--only needs at least one output name");
     return settings;
+}
+
+void RefuseOverwritingInputs(const OutputFolder& folder, const std::vector<std::string>& names)
+{
+    for (const std::string& name : names) {
+        const std::string input = folder.InputAt(name);
+        if (!input.empty())
+            throw UsageError("the output " + (std::filesystem::path(folder.Path()) / name).string() +
+                             " would overwrite the input '" + input + "'; choose another --out");
+    }
+}
+
+void CheckOutputFolder(const std::string& folder)
+{
+    std::error_code error;
+    std::filesystem::path existing = folder;
+    while (!existing.empty() && !std::filesystem::exists(existing, error)) existing = existing.parent_path();
+    if (existing.empty()) existing = ".";
+    if (!std::filesystem::is_directory(existing, error))
+        throw UsageError("cannot write into '" + folder + "': '" + existing.string() + "' is not a folder");
+    if (::access(existing.c_str(), W_OK | X_OK) != 0)
+        throw UsageError("cannot write into '" + folder + "': '" + existing.string() + "': " + std::strerror(errno));
+}
+
+std::vector<unsigned char> EncodePng(const cv::Mat& image)
+{
+    std::vector<unsigned char> png;
+    if (!cv::imencode(".png", image, png) || png.empty())
+        throw std::runtime_error("the image library could not encode a " + std::to_string(image.cols) + " x " +
+                                 std::to_string(image.rows) + " PNG");
+    return png;
 }
 
 void JsonFiles(JsonWriter& json, const OutputFolder& folder)

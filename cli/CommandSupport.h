@@ -1,6 +1,7 @@
 // What the commands share: reading the images a person names, the physical size and working
 // pixel count checks, output selection, and the summary printed at the end.
 #pragma once
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,7 +23,9 @@ struct ImageFile {
 
 // Reads and test-decodes an image; throws UsageError naming what ("photo", "card") and the
 // path when the file is missing, unreadable or not a decodable image.
+// Only regular files of at most kMaxImageFileBytes are read.
 ImageFile ReadImageFile(const std::string& path, const std::string& what);
+constexpr std::uintmax_t kMaxImageFileBytes = std::uintmax_t(512) << 20;
 // The same for bytes already in memory (the sample photo).
 ImageFile ImageFromBytes(const unsigned char* data, std::size_t size, const std::string& what);
 
@@ -39,7 +42,14 @@ struct PrintSize {
 // aspect ratio. Throws UsageError for a size that is not positive, or a grid of fewer than 2
 // pixels either way or more than kMaxWorkingPixels in all.
 PrintSize ResolvePrintSize(const Arguments& args, cv::Size image, double defaultWidth, double defaultPixelSize);
-constexpr double kMaxWorkingPixels = 40e6;
+// The single-body relief STL of that many pixels stays within the 32-bit size of the library's
+// STL writer (84 + 50 * 4 * (cols * rows - 1) bytes).
+constexpr double kMaxWorkingPixels = 10e6;
+
+// Largest printed width or height, and largest pixel, cell or layer size, in mm: beyond these
+// a number is a typing slip, and far beyond them the arithmetic leaves the range of int.
+constexpr double kMaxSizeMm = 10000.0;
+constexpr double kMaxStepMm = 100.0;
 
 // The options every writing command takes, for its option table.
 std::vector<OptionSpec> CommonOptions(const std::string& defaultFolder, const std::string& outputs);
@@ -55,6 +65,16 @@ struct CommonSettings {
 // Reads --out, --only (checked against the allowed names), --json and --quiet.
 CommonSettings ReadCommonSettings(const Arguments& args, const std::string& defaultFolder,
                                   const std::vector<std::string>& allowedOutputs);
+
+// Throws UsageError when folder/name, for any of names, is one of the folder's protected inputs.
+void RefuseOverwritingInputs(const OutputFolder& folder, const std::vector<std::string>& names);
+
+// Throws UsageError when folder exists and is not a folder, or the nearest existing folder
+// above it is not one this user can write into.
+void CheckOutputFolder(const std::string& folder);
+
+// The image as PNG bytes; throws std::runtime_error when the image library cannot encode it.
+std::vector<unsigned char> EncodePng(const cv::Mat& image);
 
 // The files written, as a JSON array member "files" of the open object.
 void JsonFiles(JsonWriter& json, const OutputFolder& folder);

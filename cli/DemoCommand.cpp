@@ -49,6 +49,7 @@ int RunDemo(int argc, char** argv, int first)
     const std::string root = args.PositionalCount() ? args.Positional(0) : "orvane-demo";
     const bool json = args.Has("json");
     const bool quiet = args.Has("quiet");
+    CheckOutputFolder(root);
 
     CommonSettings reliefSettings;
     reliefSettings.folder = (std::filesystem::path(root) / "relief").string();

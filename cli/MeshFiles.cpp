@@ -1,6 +1,9 @@
 #include "MeshFiles.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <limits>
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -119,11 +122,23 @@ std::string ThreeMfModelXml(const std::vector<ColouredMesh>& meshes)
         AppendObject(out, *meshes[i].mesh, id, static_cast<int>(i), meshes[i].name);
         objectIds.push_back(id);
     }
+    // The meshes may reach below the bed (voxel meshes hang from z = 0): one lift for all keeps
+    // the colours in register and puts the lowest of them on the bed.
+    float lowest = std::numeric_limits<float>::infinity();
+    for (const ColouredMesh& m : meshes)
+        for (const auto& face : m.mesh->faces)
+            for (int k = 0; k < 3; ++k) lowest = std::min(lowest, m.mesh->vertices[static_cast<size_t>(face[k])][2]);
+    std::string transform;
+    if (std::isfinite(lowest) && lowest != 0.0f) {
+        transform = " transform=\"1 0 0 0 1 0 0 0 1 0 0 ";
+        AppendFloat(transform, -lowest);
+        transform += "\"";
+    }
     out += " </resources>\n <build>\n";
     for (const int id : objectIds) {
         out += "  <item objectid=\"";
         AppendInt(out, id);
-        out += "\"/>\n";
+        out += "\"" + transform + "/>\n";
     }
     out += " </build>\n</model>\n";
     return out;

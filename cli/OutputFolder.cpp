@@ -41,6 +41,16 @@ public:
 
 OutputFolder::OutputFolder(std::string folderArg) : folder(std::move(folderArg)) {}
 
+std::string OutputFolder::InputAt(const std::string& name) const
+{
+    const std::filesystem::path target = std::filesystem::path(folder) / name;
+    for (const std::string& input : inputs) {
+        std::error_code error;  // a missing file is no input's twin
+        if (std::filesystem::equivalent(target, input, error)) return input;
+    }
+    return {};
+}
+
 std::string OutputFolder::Write(const std::string& name, const std::string& kind, const char* data,
                                 std::size_t size, int64_t triangles)
 {
@@ -49,6 +59,8 @@ std::string OutputFolder::Write(const std::string& name, const std::string& kind
     if (error) throw std::runtime_error("cannot create the folder '" + folder + "': " + error.message());
 
     const std::string finalPath = (std::filesystem::path(folder) / name).string();
+    const std::string input = InputAt(name);
+    if (!input.empty()) throw std::runtime_error("refusing to write '" + finalPath + "' over the input '" + input + "'");
     // A dot name with a unique suffix: hidden, and never mistaken for a finished file.
     std::string pattern = (std::filesystem::path(folder) / ("." + name + ".partial-XXXXXX")).string();
     TemporaryFile temporary(pattern);

@@ -36,12 +36,18 @@ public:
         return Write(name, kind, reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
 
+    // Files the command reads: Write refuses to replace any of them.
+    void ProtectInputs(std::vector<std::string> paths) { inputs = std::move(paths); }
+    // The protected input that folder/name is (the same file, by whatever path), or "".
+    std::string InputAt(const std::string& name) const;
+
     const std::string& Path() const { return folder; }
     const std::vector<WrittenFile>& Files() const { return files; }
 
 private:
     std::string folder;
     std::vector<WrittenFile> files;
+    std::vector<std::string> inputs;
 };
 
 }  // namespace orvane_cli

@@ -1,5 +1,6 @@
 // orvane relief PHOTO: the layered colour relief, as a single body with its filament swaps for
 // one nozzle, and as one mesh per colour for several.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -22,6 +23,24 @@ constexpr int kMaxLevels = CV_CN_MAX;
 
 const std::vector<std::string> kReliefOutputs = {"preview", "body", "colours", "3mf", "stack", "swaps"};
 
+// The palette colour the library prints the base levels in: its palette is sorted by blue,
+// then green, then red, and the base takes the first. Several opacities of that colour leave
+// the library's choice open, so they yield nothing (a null pointer).
+const Orvanes::LayerEntry* BaseColour(const std::vector<NamedColour>& palette)
+{
+    const auto less = [](const Orvanes::LayerEntry& a, const Orvanes::LayerEntry& b) {
+        for (int k = 0; k < 3; ++k)
+            if (a[k] != b[k]) return a[k] < b[k];
+        return false;
+    };
+    const Orvanes::LayerEntry* first = &palette.front().entry;
+    for (const NamedColour& colour : palette)
+        if (less(colour.entry, *first)) first = &colour.entry;
+    for (const NamedColour& colour : palette)
+        if (!less(colour.entry, *first) && !less(*first, colour.entry) && colour.entry != *first) return nullptr;
+    return first;
+}
+
 std::vector<NamedColour> DefaultPalette()
 {
     return {{ParseColour("000000:1", 1.0f, ""), "black"}, {ParseColour("ffffff:0.125", 1.0f, ""), "white"}};
@@ -43,8 +62,8 @@ ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo)
         throw UsageError(std::to_string(job.palette.size()) +
                          " colours given; a relief takes at most 254 (one voxel label each)");
 
-    job.grid.layerHeight = args.PositiveNumber("layer-height", 0.1);
-    job.grid.firstLayerHeight = args.PositiveNumber("first-layer-height", 0.2);
+    job.grid.layerHeight = args.PositiveNumber("layer-height", 0.1, kMaxStepMm);
+    job.grid.firstLayerHeight = args.PositiveNumber("first-layer-height", 0.2, kMaxStepMm);
     // A voxel grid holds one image channel per level, and images have at most kMaxLevels.
     job.baseCount = args.Integer("base-levels", 3, 0, kMaxLevels - 1);
     job.levelCount = args.Integer("levels", 20, 1, kMaxLevels);
@@ -69,6 +88,19 @@ ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo)
     if (job.levelCount <= job.baseCount)
         throw UsageError("the level count (" + std::to_string(job.levelCount) +
                          ") must exceed the base level count (" + std::to_string(job.baseCount) + ")");
+    if (job.givenStack && job.baseCount > 0) {
+        // The colour meshes print every base level in the base colour whatever the stack says;
+        // a stack that differs would make the swap list and the meshes disagree.
+        const Orvanes::LayerEntry* base = BaseColour(job.palette);
+        if (base == nullptr)
+            throw UsageError("the palette holds its base colour (the one with the least blue, then green, then red) "
+                             "with several opacities; keep one");
+        for (int k = 0; k < job.baseCount; ++k)
+            if (job.stack[static_cast<size_t>(k)] != *base)
+                throw UsageError("stack level " + std::to_string(k + 1) + " (" +
+                                 SpecOf(job.stack[static_cast<size_t>(k)]) + ") is a base level and must be " +
+                                 SpecOf(*base) + ", the palette colour with the least blue, then green, then red");
+    }
     if (job.baseCount == 0 && job.grid.firstLayerHeight < job.grid.layerHeight)
         throw UsageError("with no base levels the first layer must be at least as thick as the others "
                          "(--first-layer-height >= --layer-height)");
@@ -99,12 +131,11 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
     if (wants("preview") || wantsVoxels) {
         const cv::Mat preview = relief.UpdatePreviewImage(job.stack, job.baseCount, 0.0, 0.0, 0.0);
         if (wants("preview")) {
-            std::vector<unsigned char> png;
-            cv::imencode(".png", preview, png);
-            folder.Write("preview.png", "preview", png);
+            folder.Write("preview.png", "preview", EncodePng(preview));
         }
     }
-    if (wants("stack")) folder.Write("stack.txt", "stack", StackText(job.stack, job.baseCount));
+    if (wants("stack") && folder.InputAt("stack.txt").empty())
+        folder.Write("stack.txt", "stack", StackText(job.stack, job.baseCount));
 
     const BodyLevels body = SingleBodyLevels(relief.GreyMin(), relief.GreyMax(), stackSize, job.baseCount, job.grid);
     const int printedLayers =
@@ -173,7 +204,8 @@ std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder)
          true},
         {"palette", "FILE", "palette file: one colour per line, optionally followed by a name"},
         {"levels", "N", "printed levels in the whole stack, base included (default 20, at most 512)"},
-        {"base-levels", "N", "levels of the first palette colour under the relief (default 3)"},
+        {"base-levels", "N", "levels under the relief, in the palette colour with the least blue, then green, then "
+                               "red (default 3)"},
         {"layer-height", "MM", "height of one printed level in mm (default 0.1)"},
         {"first-layer-height", "MM", "height of the first printed layer in mm (default 0.2)"},
         {"stack", "FILE", "use this layer stack (a stack.txt from an earlier run) instead of the proposal"},
@@ -197,6 +229,22 @@ int RunRelief(int argc, char** argv, int first)
     ReliefJob job = ReadReliefJob(args, photo);
 
     OutputFolder folder(settings.folder);
+    std::vector<std::string> inputs = {args.Positional(0)};
+    if (args.Has("palette")) inputs.push_back(args.Text("palette", ""));
+    folder.ProtectInputs(inputs);
+    std::vector<std::string> names;
+    for (const auto& [output, name] : {std::pair<const char*, const char*>{"preview", "preview.png"},
+                                       {"body", "relief.stl"}, {"3mf", "relief.3mf"}, {"swaps", "swaps.txt"},
+                                       {"stack", "stack.txt"}})
+        if (settings.outputs.count(output)) names.push_back(name);
+    RefuseOverwritingInputs(folder, names);
+    if (args.Has("stack")) {
+        // The stack given may be the stack.txt of this very folder, edited: it stays as it is.
+        inputs.push_back(args.Text("stack", ""));
+        folder.ProtectInputs(inputs);
+        names.erase(std::remove(names.begin(), names.end(), "stack.txt"), names.end());
+        RefuseOverwritingInputs(folder, names);
+    }
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());
     JsonWriter json;
     json.BeginObject().Key("command").Value("relief").Key("folder").Value(folder.Path());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <sstream>
 
 #include "Colours.h"
@@ -14,7 +15,10 @@ int LayerGrid::LayersBelow(double z) const
     if (!(z > firstLayerHeight / 2)) return 0;
     // Layer k >= 1 has its middle at firstLayerHeight + (k - 0.5) * layerHeight.
     const double above = (z - firstLayerHeight) / layerHeight + 0.5;
-    return 1 + std::max(0, static_cast<int>(std::ceil(above)) - 1);
+    // A very thin layer under a tall top may count past int (or to infinity): cap before converting.
+    const double cap = double(std::numeric_limits<int>::max() / 2);
+    const double layers = above < cap ? std::ceil(above) : cap;
+    return 1 + std::max(0, static_cast<int>(layers) - 1);
 }
 
 int GreyStep(double greyMin, double greyMax, int reliefLevels)

@@ -61,8 +61,8 @@ TranslucentJob ReadTranslucentJob(const Arguments& args, const ImageFile& card, 
     if (job.maxLayers < job.minLayers)
         throw UsageError("--max-layers (" + std::to_string(job.maxLayers) + ") must not be below --min-layers (" +
                          std::to_string(job.minLayers) + ")");
-    job.layerHeight = args.PositiveNumber("layer-height", 0.1);
-    job.lastLayerHeight = args.PositiveNumber("last-layer-height", 0.1);
+    job.layerHeight = args.PositiveNumber("layer-height", 0.1, kMaxStepMm);
+    job.lastLayerHeight = args.PositiveNumber("last-layer-height", 0.1, kMaxStepMm);
     job.materials = ReadMaterials(args);
     return job;
 }
@@ -87,9 +87,7 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
         preview = translucent.UpdatePreviewImage(job.contrast, job.brightness);
     }
     if (wants("preview")) {
-        std::vector<unsigned char> png;
-        cv::imencode(".png", preview, png);
-        folder.Write("preview.png", "preview", png);
+        folder.Write("preview.png", "preview", EncodePng(preview));
     }
     if (wants("materials") || wants("body") || wants("3mf")) {
         progress.Begin("meshes");
@@ -99,6 +97,8 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
         std::vector<ColouredMesh> coloured;
         for (size_t k = 0; k < meshes.size(); ++k) {
             const bool isBody = k == 4;
+            // A material the picture never uses has no triangles: no empty file, no empty object.
+            if (meshes[k].faces.empty()) continue;
             if (isBody ? wants("body") : wants("materials"))
                 WriteStl(folder, isBody ? "body.stl" : "material-" + std::to_string(k) + ".stl", meshes[k]);
             // The body is printed in the white material, behind the colour layers.
@@ -133,6 +133,14 @@ int RunTranslucent(int argc, char** argv, int first)
     const TranslucentJob job = ReadTranslucentJob(args, card, photo);
 
     OutputFolder folder(settings.folder);
+    folder.ProtectInputs({args.Positional(0), args.Positional(1)});
+    std::vector<std::string> names;
+    if (settings.outputs.count("preview")) names.push_back("preview.png");
+    if (settings.outputs.count("body")) names.push_back("body.stl");
+    if (settings.outputs.count("3mf")) names.push_back("translucent.3mf");
+    for (int k = 0; k < 4 && settings.outputs.count("materials"); ++k)
+        names.push_back("material-" + std::to_string(k) + ".stl");
+    RefuseOverwritingInputs(folder, names);
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());
     JsonWriter json;
     json.BeginObject().Key("command").Value("translucent").Key("folder").Value(folder.Path());

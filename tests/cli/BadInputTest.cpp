@@ -1,6 +1,5 @@
 // Every mistake a person can type is caught before any work: one line on standard error,
-// exit status 2, nothing on standard output and no file or folder left behind. A failure
-// while writing is reported the same way with status 1.
+// exit status 2, nothing on standard output and no file or folder left behind.
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
@@ -22,10 +21,16 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
     cli_test::WriteText(dir / "palette.txt", "; my filaments\n000000:1 black\nwhite\n");
     cli_test::WriteText(dir / "foreign.txt", "000000:1\n000000:1\nff0000:0.3\n");
     cli_test::WriteText(dir / "short.txt", "000000:1\nffffff:0.125\nffffff:0.125\n");
+    // The library sorts blue first: red, not navy, is the base colour of these two.
+    cli_test::WriteText(dir / "navy-base.txt", "000080:1\n000080:1\nff0000:0.3\n");
     std::ostringstream big;
     for (int k = 0; k < 255; ++k) big << std::hex << 0x100000 + k * 3 << ":0.5\n";
     cli_test::WriteText(dir / "big.txt", big.str());
     cli_test::WriteText(dir / "occupied", "a file where the folder should go");
+    cli_test::WritePhoto(dir / "preview.png", 40, 30);
+    cli_test::WriteText(dir / "swaps.txt", "000000:1\nffffff:0.125\n");
+    cli_test::WriteText(dir / "huge.png", "");
+    std::filesystem::resize_file(dir / "huge.png", (std::uintmax_t(512) << 20) + 1);  // sparse: costs no disk
     const std::vector<std::string> before = cli_test::FileNames(dir);
 
     // Each command line is split at spaces; the message must appear in the one line printed.
@@ -46,7 +51,16 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"card --cell-size -1", "--cell-size must be greater than 0"},
         {"relief photo.png --width 10 --height 10 --pixel-size 6", "gives 1 x 1 pixels"},
         {"relief photo.png --width 100 --height 1 --pixel-size 0.6", "at least 2 x 2"},
-        {"relief photo.png --width 100000 --pixel-size 0.001", "at most"},
+        {"relief photo.png --width 400 --pixel-size 0.1", "4000 x 3000 pixels; at most 10000000"},
+        {"relief photo.png --width 10001", "the print would be 10001 x 7500.75 mm; at most 10000 mm"},
+        {"relief photo.png --height 9000", "at most 10000 mm either way"},
+        {"relief photo.png --layer-height 101", "--layer-height must be at most 100"},
+        {"card --cell-size 1e9", "--cell-size must be at most 100"},
+        {"relief .", "the photo '.' is not a file"},
+        {"relief huge.png", "at most 512 MiB"},
+        {"relief preview.png --out .", "would overwrite the input 'preview.png'"},
+        {"relief photo.png --only swaps --palette swaps.txt --out .", "would overwrite the input"},
+        {"relief photo.png --out occupied", "'occupied' is not a folder"},
         {"translucent card.png photo.png --width 3 --pixel-size 2", "at least 2 x 2"},
         {"relief photo.png --palette palette.txt", "palette.txt:3:"},
         {"relief photo.png --palette no-palette.txt", "cannot read the colour file 'no-palette.txt'"},
@@ -55,6 +69,8 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --palette big.txt", "255 colours given; a relief takes at most 254"},
         {"relief photo.png --stack foreign.txt --base-levels 1", "stack level 3 (ff0000:0.3) is not a palette colour"},
         {"relief photo.png --stack short.txt --levels 5 --base-levels 1", "disagrees"},
+        {"relief photo.png --colour 000080:1 --colour ff0000:0.3 --stack navy-base.txt --base-levels 2",
+         "stack level 1 (000080:1) is a base level and must be ff0000:0.3"},
         {"relief photo.png --levels 3 --base-levels 5", "the level count (3) must exceed the base level count (5)"},
         {"relief photo.png --levels 4 --base-levels 4", "must exceed"},
         {"relief photo.png --levels 2.5", "whole number"},
@@ -72,7 +88,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --width", "option --width needs a value"},
         {"relief photo.png --width 5 --width 6", "more than once"},
         {"relief photo.png --only body,mesh", "unknown output 'mesh'"},
-        {"relief photo.png --quiet --out occupied/sub", "cannot create the folder 'occupied/sub'", 1},
+        {"relief photo.png --quiet --out occupied/sub", "cannot write into 'occupied/sub'"},
     };
     for (const std::string option : {"--width", "--height", "--pixel-size", "--layer-height", "--first-layer-height"})
         cases.push_back({"relief photo.png " + option + " 0", option + " must be greater than 0"});

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -291,6 +292,16 @@ std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package)
         char hex[8];
         std::snprintf(hex, sizeof hex, "%02x%02x%02x", red, green, blue);
         object.colour = hex;
+        MODELTRANSFORM transform{};
+        Check(lib3mf_builditem_getobjecttransform(item, &transform), "getobjecttransform");
+        std::vector<MODELMESHVERTEX> vertices(object.vertices);
+        Check(lib3mf_meshobject_getvertices(mesh, vertices.data(), object.vertices, nullptr), "getvertices");
+        object.lowestZ = std::numeric_limits<float>::infinity();
+        for (const MODELMESHVERTEX& v : vertices) {
+            const float* row = transform.m_fFields[2];
+            object.lowestZ = std::min(object.lowestZ, row[0] * v.m_fPosition[0] + row[1] * v.m_fPosition[1] +
+                                                          row[2] * v.m_fPosition[2] + row[3]);
+        }
         objects.push_back(object);
     }
     return objects;

@@ -44,6 +44,7 @@ struct ThreeMfObject {
     uint32_t triangles = 0;
     std::string colour;  // "rrggbb" of the object's base material
     bool manifold = false;
+    float lowestZ = 0.0f;  // in build coordinates: after the build item's transform
 };
 std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package);
 

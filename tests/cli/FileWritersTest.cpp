@@ -36,7 +36,9 @@ TEST(Zip, ChecksumMatchesTheStandardCheckValue)
 
 TEST_F(FileWriters, ThreeMfReaderSeesEveryObjectWithItsColour)
 {
-    const Orvanes::OrvaneMesh red = Tetrahedron(0), blue = Tetrahedron(3), empty;
+    const Orvanes::OrvaneMesh red = Tetrahedron(0), empty;
+    Orvanes::OrvaneMesh blue = Tetrahedron(3);
+    for (auto& vertex : blue.vertices) vertex[2] -= 2;  // below the bed, as voxel meshes hang
     const std::vector<ColouredMesh> meshes = {
         {"red & <co>", &red, 255, 0, 0}, {"nothing", &empty, 0, 255, 0}, {"blue", &blue, 0, 0, 255}};
     const std::string package = ThreeMfPackage(meshes);
@@ -49,6 +51,9 @@ TEST_F(FileWriters, ThreeMfReaderSeesEveryObjectWithItsColour)
     EXPECT_EQ(objects[0].triangles, 4u);
     EXPECT_TRUE(objects[0].manifold);
     EXPECT_EQ(objects[1].colour, "0000ff");
+    // One lift for every object: the lowest stands on the bed and the others keep their place.
+    EXPECT_EQ(objects[1].lowestZ, 0.0f);
+    EXPECT_EQ(objects[0].lowestZ, 2.0f);
     // Same meshes, same bytes: nothing in the package depends on time or memory.
     EXPECT_EQ(package, ThreeMfPackage(meshes));
 }

@@ -1,5 +1,6 @@
 // orvane relief end to end: the files it writes, read back by admesh, lib3mf and the image
 // library, agree with each other and with the JSON summary.
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -58,6 +59,9 @@ TEST_F(ReliefOutputs, JsonSummaryStaysValidAndMatchesEveryFile)
     // The 3MF holds the colour meshes, one object each, with the stack's colours.
     const std::vector<cli_test::ThreeMfObject> objects = cli_test::ReadThreeMf(dir / "out/relief.3mf");
     ASSERT_EQ(objects.size(), trianglesOf.size() - 1);
+    float lowest = 1e9f;
+    for (const cli_test::ThreeMfObject& object : objects) lowest = std::min(lowest, object.lowestZ);
+    EXPECT_EQ(lowest, 0.0f) << "the colour meshes stand on the bed";
     for (const cli_test::ThreeMfObject& object : objects) {
         SCOPED_TRACE(object.name);
         int64_t stlTriangles = -1;
@@ -103,6 +107,13 @@ TEST_F(ReliefOutputs, OnlyTheChosenOutputsAndAGivenStackIsUsedAsWritten)
     EXPECT_TRUE(cli_test::ParseJson(again.out)["stack_given"].flag);
     EXPECT_EQ(cli_test::ParseJson(again.out)["files"].items.size(), 1u);
     EXPECT_EQ(cli_test::ReadText(dir / "first/preview.png"), cli_test::ReadText(dir / "out/preview.png"));
+
+    // A stack edited in place and given back with the same folder stays as the person wrote it.
+    const std::string edited = cli_test::ReadText(dir / "first/stack.txt") + "; checked by hand\n";
+    cli_test::WriteText(dir / "first/stack.txt", edited);
+    const cli_test::RunResult inPlace = Relief({"--stack", "first/stack.txt", "--only", "stack,preview", "--out", "first"});
+    ASSERT_EQ(inPlace.status, 0) << inPlace.err;
+    EXPECT_EQ(cli_test::ReadText(dir / "first/stack.txt"), edited);
 
     // A hand-made stack: blue levels in the middle change the swaps.
     cli_test::WriteText(dir / "mine.txt", "000000:1\n000000:1\n000000:1\n1d3f8c:0.4\n1d3f8c:0.4\nffffff:0.125\n");

@@ -45,6 +45,11 @@ TEST(ReliefPlan, BodyTopsOutInTheLayerThePreviewShowsOnTop)
     }
 }
 
+TEST(ReliefPlan, LayerCountOfAHairThinLayerStaysInRange)
+{
+    EXPECT_GT(LayerGrid({0.2, 1e-300}).LayersBelow(5.0), 1000000);
+}
+
 TEST(ReliefPlan, SwapListNamesEachColourChangeWithItsLayerAndThreshold)
 {
     const auto black = Colour("000000:1"), blue = Colour("2040a0:0.4"), white = Colour("ffffff:0.125");
