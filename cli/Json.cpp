@@ -18,33 +18,18 @@ void JsonWriter::BeforeValue()
     }
 }
 
-JsonWriter& JsonWriter::BeginObject()
+JsonWriter& JsonWriter::Open(char bracket)
 {
     BeforeValue();
-    out += '{';
+    out += bracket;
     firstInLevel.push_back(true);
     return *this;
 }
 
-JsonWriter& JsonWriter::EndObject()
+JsonWriter& JsonWriter::Close(char bracket)
 {
     firstInLevel.pop_back();
-    out += '}';
-    return *this;
-}
-
-JsonWriter& JsonWriter::BeginArray()
-{
-    BeforeValue();
-    out += '[';
-    firstInLevel.push_back(true);
-    return *this;
-}
-
-JsonWriter& JsonWriter::EndArray()
-{
-    firstInLevel.pop_back();
-    out += ']';
+    out += bracket;
     return *this;
 }
 

@@ -9,10 +9,10 @@ namespace orvane_cli {
 
 class JsonWriter {
 public:
-    JsonWriter& BeginObject();
-    JsonWriter& EndObject();
-    JsonWriter& BeginArray();
-    JsonWriter& EndArray();
+    JsonWriter& BeginObject() { return Open('{'); }
+    JsonWriter& EndObject() { return Close('}'); }
+    JsonWriter& BeginArray() { return Open('['); }
+    JsonWriter& EndArray() { return Close(']'); }
     // The name of the next member inside an object.
     JsonWriter& Key(const std::string& name);
     JsonWriter& Value(const std::string& text);
@@ -26,6 +26,8 @@ public:
     const std::string& Text() const { return out; }
 
 private:
+    JsonWriter& Open(char bracket);
+    JsonWriter& Close(char bracket);
     void BeforeValue();
 
     std::string out;

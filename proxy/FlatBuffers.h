@@ -39,4 +39,16 @@ void ReleaseStream(MeshProxy& stream);
 // Serialises mesh as binary STL into an empty stream.
 void FillStream(MeshProxy& stream, const PhotosBase& model, OrvaneMesh mesh);
 
+// Replaces owned by a copy of source that reports to reporter. The copy is made first, so a
+// copy that throws leaves owned as it was; the copy must not keep the source's reporter,
+// which dies with the source's proxy.
+template <typename Model>
+void ReplaceWithCopy(Model*& owned, const Model& source, PhotosProgressBar* reporter)
+{
+    auto copy = std::make_unique<Model>(source);
+    copy->SetProgressBar(reporter);
+    delete owned;
+    owned = copy.release();
+}
+
 }  // namespace Orvanes::detail

@@ -42,12 +42,7 @@ OrvaneReliefProxy::~OrvaneReliefProxy()
 OrvaneReliefProxy& OrvaneReliefProxy::operator=(const OrvaneReliefProxy& other)
 {
     if (this == &other) return *this;
-    // Copy first: if copying throws, this proxy is left exactly as it was.
-    auto copy = std::make_unique<PhotosRelief>(*other.relief);
-    // The copy still points at the other proxy's reporter, which dies with that proxy.
-    copy->SetProgressBar(progress);
-    delete relief;
-    relief = copy.release();
+    detail::ReplaceWithCopy(relief, *other.relief, progress);
     // Buffers describe results of the old model; the host must ask the new one again.
     delete[] layerInfo;
     layerInfo = nullptr;

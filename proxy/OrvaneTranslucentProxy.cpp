@@ -58,12 +58,7 @@ OrvaneTranslucentProxy::~OrvaneTranslucentProxy()
 OrvaneTranslucentProxy& OrvaneTranslucentProxy::operator=(const OrvaneTranslucentProxy& other)
 {
     if (this == &other) return *this;
-    // Copy first: if copying throws, this proxy is left exactly as it was.
-    auto copy = std::make_unique<PhotosTranslucent>(*other.translucent);
-    // The copy still points at the other proxy's reporter, which dies with that proxy.
-    copy->SetProgressBar(progress);
-    delete translucent;
-    translucent = copy.release();
+    detail::ReplaceWithCopy(translucent, *other.translucent, progress);
     // Buffers describe results of the old model; the host must ask the new one again.
     delete[] previewData;
     previewData = nullptr;
