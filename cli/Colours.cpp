@@ -86,7 +86,7 @@ std::string HexOf(const Orvanes::LayerEntry& entry)
     return text;
 }
 
-std::string SpecOf(const Orvanes::LayerEntry& entry)
+std::string ColourText(const Orvanes::LayerEntry& entry)
 {
     // The shortest text that reads back to the same float: 0.3, not 0.300000012.
     char text[32];

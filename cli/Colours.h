@@ -25,6 +25,6 @@ std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOp
 // "rrggbb" of an entry (lower-case hex, red first).
 std::string HexOf(const Orvanes::LayerEntry& entry);
 // "rrggbb:opacity": the form ParseColour reads back to the same four floats.
-std::string SpecOf(const Orvanes::LayerEntry& entry);
+std::string ColourText(const Orvanes::LayerEntry& entry);
 
 }  // namespace orvane_cli

@@ -23,24 +23,6 @@ constexpr int kMaxLevels = CV_CN_MAX;
 
 const std::vector<std::string> kReliefOutputs = {"preview", "body", "colours", "3mf", "stack", "swaps"};
 
-// The palette colour the library prints the base levels in: its palette is sorted by blue,
-// then green, then red, and the base takes the first. Several opacities of that colour leave
-// the library's choice open, so they yield nothing (a null pointer).
-const Orvanes::LayerEntry* BaseColour(const std::vector<NamedColour>& palette)
-{
-    const auto less = [](const Orvanes::LayerEntry& a, const Orvanes::LayerEntry& b) {
-        for (int k = 0; k < 3; ++k)
-            if (a[k] != b[k]) return a[k] < b[k];
-        return false;
-    };
-    const Orvanes::LayerEntry* first = &palette.front().entry;
-    for (const NamedColour& colour : palette)
-        if (less(colour.entry, *first)) first = &colour.entry;
-    for (const NamedColour& colour : palette)
-        if (!less(colour.entry, *first) && !less(*first, colour.entry) && colour.entry != *first) return nullptr;
-    return first;
-}
-
 std::vector<NamedColour> DefaultPalette()
 {
     return {{ParseColour("000000:1", 1.0f, ""), "black"}, {ParseColour("ffffff:0.125", 1.0f, ""), "white"}};
@@ -72,7 +54,7 @@ ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo)
             bool inPalette = false;
             for (const NamedColour& colour : job.palette) inPalette = inPalette || colour.entry == level.entry;
             if (!inPalette)
-                throw UsageError("stack level " + std::to_string(job.stack.size() + 1) + " (" + SpecOf(level.entry) +
+                throw UsageError("stack level " + std::to_string(job.stack.size() + 1) + " (" + ColourText(level.entry) +
                                  ") is not a palette colour; the colour meshes would leave it out");
             job.stack.push_back(level.entry);
         }
@@ -91,15 +73,20 @@ ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo)
     if (job.givenStack && job.baseCount > 0) {
         // The colour meshes print every base level in the base colour whatever the stack says;
         // a stack that differs would make the swap list and the meshes disagree.
-        const Orvanes::LayerEntry* base = BaseColour(job.palette);
-        if (base == nullptr)
-            throw UsageError("the palette holds its base colour (the one with the least blue, then green, then red) "
-                             "with several opacities; keep one");
+        std::vector<Orvanes::LayerEntry> palette;
+        for (const NamedColour& colour : job.palette) palette.push_back(colour.entry);
+        const Orvanes::LayerEntry base = Orvanes::PhotosRelief::BaseColour(palette);
+        // The library's sort leaves the order of equal colours open: with several opacities
+        // of the base colour either may print the base.
+        for (const Orvanes::LayerEntry& entry : palette)
+            if (entry.head<3>() == base.head<3>() && entry != base)
+                throw UsageError("the palette holds its base colour (the one with the least blue, then green, then red) "
+                                 "with several opacities; keep one");
         for (int k = 0; k < job.baseCount; ++k)
-            if (job.stack[static_cast<size_t>(k)] != *base)
+            if (job.stack[static_cast<size_t>(k)] != base)
                 throw UsageError("stack level " + std::to_string(k + 1) + " (" +
-                                 SpecOf(job.stack[static_cast<size_t>(k)]) + ") is a base level and must be " +
-                                 SpecOf(*base) + ", the palette colour with the least blue, then green, then red");
+                                 ColourText(job.stack[static_cast<size_t>(k)]) + ") is a base level and must be " +
+                                 ColourText(base) + ", the palette colour with the least blue, then green, then red");
     }
     if (job.baseCount == 0 && job.grid.firstLayerHeight < job.grid.layerHeight)
         throw UsageError("with no base levels the first layer must be at least as thick as the others "

@@ -21,24 +21,10 @@ int LayerGrid::LayersBelow(double z) const
     return 1 + std::max(0, static_cast<int>(layers) - 1);
 }
 
-int GreyStep(double greyMin, double greyMax, int reliefLevels)
-{
-    if (reliefLevels <= 0) return 0;
-    return static_cast<int>(std::trunc(greyMax - greyMin)) / reliefLevels;
-}
-
-int TopLevelOfGrey(double grey, double greyMin, double greyMax, int reliefLevels)
-{
-    const int step = GreyStep(greyMin, greyMax, reliefLevels);
-    if (step == 0) return reliefLevels - 1;
-    const int level = static_cast<int>(std::floor((grey - greyMin) / step));
-    return std::clamp(level, 0, reliefLevels - 1);
-}
-
 BodyLevels SingleBodyLevels(double greyMin, double greyMax, int stackSize, int baseCount, const LayerGrid& grid)
 {
     const int reliefLevels = stackSize - baseCount;
-    const int step = GreyStep(greyMin, greyMax, reliefLevels);
+    const int step = Orvanes::PhotosRelief::LevelGreyStep(greyMin, greyMax, reliefLevels);
     BodyLevels body;
     if (step == 0) {
         // Every level covers every pixel: a flat block as tall as the whole stack.
@@ -73,7 +59,7 @@ std::vector<ColourSwap> SwapList(const std::vector<Orvanes::LayerEntry>& stack, 
                                  double greyMin, double greyMax, const LayerGrid& grid)
 {
     const int stackSize = static_cast<int>(stack.size());
-    const int step = GreyStep(greyMin, greyMax, stackSize - baseCount);
+    const int reliefLevels = stackSize - baseCount;
     std::vector<ColourSwap> swaps;
     for (int k = 0; k < stackSize; ++k) {
         if (k > 0 && stack[static_cast<size_t>(k)] == stack[static_cast<size_t>(k) - 1]) continue;
@@ -82,7 +68,8 @@ std::vector<ColourSwap> SwapList(const std::vector<Orvanes::LayerEntry>& stack, 
         swap.bottom = grid.Bottom(k);
         swap.top = grid.Top(k);
         swap.stackIndex = k;
-        swap.greyThreshold = k >= baseCount ? greyMin + double(k - baseCount) * step : -1.0;
+        swap.greyThreshold =
+            k >= baseCount ? Orvanes::PhotosRelief::LevelThreshold(greyMin, greyMax, reliefLevels, k - baseCount) : -1.0;
         swap.colour = stack[static_cast<size_t>(k)];
         swaps.push_back(swap);
     }
@@ -126,7 +113,7 @@ std::string StackText(const std::vector<Orvanes::LayerEntry>& stack, int baseCou
     text << "; Layer stack, bottom first: one colour per printed level (rrggbb:opacity).\n"
          << "; The first " << baseCount << " are base levels. Edit and pass back with --stack.\n";
     for (size_t k = 0; k < stack.size(); ++k)
-        text << SpecOf(stack[k]) << "  level " << k + 1 << (int(k) < baseCount ? " (base)" : "") << "\n";
+        text << ColourText(stack[k]) << "  level " << k + 1 << (int(k) < baseCount ? " (base)" : "") << "\n";
     return text.str();
 }
 

@@ -1,7 +1,7 @@
 // How the single-body relief and its filament swaps line up with the relief's levels. The
-// preview paints relief level j (stack entry baseCount + j) wherever the grey value reaches
-// greyMin + j * step, step = trunc(greyMax - greyMin) / reliefLevels; the body and the swap
-// list follow the same thresholds, so a one-nozzle print shows the colours the preview shows.
+// preview paints relief level j (stack entry baseCount + j) wherever the grey value reaches the
+// library's threshold of that level; the body and the swap list follow the same thresholds and
+// grey step, so a one-nozzle print shows the colours the preview shows.
 #pragma once
 #include <string>
 #include <vector>
@@ -19,13 +19,6 @@ struct LayerGrid {
     // Layers a slicer prints under a top surface at height z: those whose middle lies below z.
     int LayersBelow(double z) const;
 };
-
-// The preview's grey step between relief levels (0 when the picture's grey span is smaller
-// than the number of relief levels: every level then covers every pixel).
-int GreyStep(double greyMin, double greyMax, int reliefLevels);
-
-// The relief level (0 = lowest) the preview shows on top at grey value grey.
-int TopLevelOfGrey(double grey, double greyMin, double greyMax, int reliefLevels);
 
 // Arguments of PhotosRelief::GetMesh.
 struct BodyLevels {

@@ -36,20 +36,41 @@ void PhotosRelief::Init(double width, double height, double /*pixelSize*/, Photo
     // Everything is derived first and stored last, so a refused size leaves the object as it was.
     const int cols = detail::PixelCount(width, pixelSize, 1, "PhotosRelief", "width");
     const int rows = detail::PixelCount(height, pixelSize, 1, "PhotosRelief", "height");
-    // Blue, then green, then red; opacity takes no part, so equal colours keep no fixed order.
+    SortPalette(paletteArg);
+    Resample(cols, rows, true);
+    palette = std::move(paletteArg);
+    progress = progressBar;
+}
+
+void PhotosRelief::SortPalette(std::vector<LayerEntry>& palette)
+{
     // A host may pass NaN; it sorts after every number so the order stays a strict weak
     // ordering, without which the sort itself is undefined.
     auto less = [](float x, float y) { return !std::isnan(x) && (std::isnan(y) || x < y); };
-    std::sort(paletteArg.begin(), paletteArg.end(), [&less](const LayerEntry& a, const LayerEntry& b) {
+    std::sort(palette.begin(), palette.end(), [&less](const LayerEntry& a, const LayerEntry& b) {
         for (int k = 0; k < 2; ++k) {
             if (less(a[k], b[k])) return true;
             if (less(b[k], a[k])) return false;
         }
         return less(a[2], b[2]);
     });
-    Resample(cols, rows, true);
-    palette = std::move(paletteArg);
-    progress = progressBar;
+}
+
+LayerEntry PhotosRelief::BaseColour(std::vector<LayerEntry> palette)
+{
+    if (palette.empty()) throw std::invalid_argument("BaseColour: the palette holds no colours");
+    SortPalette(palette);
+    return palette.front();
+}
+
+int PhotosRelief::LevelGreyStep(double low, double high, int levelCount)
+{
+    return levelCount > 0 ? static_cast<int>(high - low) / levelCount : 0;
+}
+
+double PhotosRelief::LevelThreshold(double low, double high, int levelCount, int level)
+{
+    return static_cast<double>(level) * LevelGreyStep(low, high, levelCount) + low;
 }
 
 void PhotosRelief::Resample(int cols, int rows, bool stretch)

@@ -6,7 +6,6 @@
 #include <opencv2/imgproc.hpp>
 
 #include "ImageInput.h"
-#include "LevelThresholds.h"
 
 namespace Orvanes {
 namespace {
@@ -42,7 +41,6 @@ cv::Mat PhotosRelief::UpdatePreviewImage(const std::vector<LayerEntry>& stack, i
         return previewImage;
     }
     const int levelCount = static_cast<int>(stackSize - baseCount);
-    const detail::LevelThresholds thresholds(greyMin, greyMax, levelCount);
 
     cv::Mat preview = cv::Mat::zeros(heightPx, widthPx, CV_8UC3);
     cv::Mat covered = cv::Mat::zeros(heightPx, widthPx, CV_32F);
@@ -50,7 +48,8 @@ cv::Mat PhotosRelief::UpdatePreviewImage(const std::vector<LayerEntry>& stack, i
     cv::Mat blocked(heightPx, widthPx, CV_32F);
     for (int i = 0; i < levelCount; ++i) {
         const LayerEntry& entry = stack[static_cast<size_t>(stackSize - 1 - i)];
-        cv::inRange(greyImage, cv::Scalar(thresholds.FromTop(i)), cv::Scalar(255.0), levelMask);
+        const double threshold = LevelThreshold(greyMin, greyMax, levelCount, levelCount - 1 - i);
+        cv::inRange(greyImage, cv::Scalar(threshold), cv::Scalar(255.0), levelMask);
         // Pixels outside the level read as 2.0, beyond any opacity sum that still lets light through.
         blocked.setTo(cv::Scalar(2.0));
         covered.copyTo(blocked, levelMask);

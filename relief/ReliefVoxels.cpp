@@ -6,7 +6,6 @@
 
 #include <opencv2/core.hpp>
 
-#include "LevelThresholds.h"
 #include "NULLProgressBar.h"
 #include "PhotoMeshCreater.h"
 #include "PhotosRelief.h"
@@ -45,7 +44,6 @@ cv::Mat PhotosRelief::GetReliefVox(const std::vector<LayerEntry>& stack, int bas
 
     const int levels = static_cast<int>(reliefCount);
     const int paletteSize = static_cast<int>(palette.size());
-    const detail::LevelThresholds thresholds(greyMin, greyMax, levels);
     const cv::Size size = greyImage.size();
     const cv::Scalar empty(cv::saturate_cast<uchar>(paletteSize + 1));
 
@@ -56,7 +54,8 @@ cv::Mat PhotosRelief::GetReliefVox(const std::vector<LayerEntry>& stack, int bas
     // below the one above it, so the filled voxels of a pixel form one column from the bottom.
     for (int i = 0; i < levels; ++i) {
         const size_t entry = static_cast<size_t>(stackSize - 1 - i);
-        cv::inRange(greyImage, cv::Scalar(thresholds.FromTop(i)), cv::Scalar(256.0), mask);
+        const double threshold = LevelThreshold(greyMin, greyMax, levels, levels - 1 - i);
+        cv::inRange(greyImage, cv::Scalar(threshold), cv::Scalar(256.0), mask);
         cv::Mat plane(size, CV_8UC1, empty);
         plane.setTo(cv::Scalar(cv::saturate_cast<uchar>(PaletteLabel(palette, stack[entry]))), mask);
         planes.push_back(plane);

@@ -61,6 +61,22 @@ public:
                       double bottomLayerHeight, int baseCount, double voxelSize,
                       std::vector<OrvaneMesh>& meshes, std::vector<LayerEntry>& colours);
 
+    // The order a palette is kept in: blue, then green, then red ascending; opacity takes no
+    // part, so entries of equal colour keep no fixed order; NaN sorts after every number.
+    static void SortPalette(std::vector<LayerEntry>& palette);
+    // The colour every base level is printed in: the first of the palette in that order.
+    // Throws std::invalid_argument for an empty palette.
+    static LayerEntry BaseColour(std::vector<LayerEntry> palette);
+
+    // The grey step between levelCount relief levels over the grey range [low, high]: the span
+    // truncated to whole grey values, divided by levelCount and truncated again; 0 when the
+    // span is smaller than the level count or levelCount <= 0.
+    static int LevelGreyStep(double low, double high, int levelCount);
+    // The grey value from which relief level `level` (0 = lowest, levelCount - 1 = top) covers
+    // a pixel: low + level * step. The preview shows on top, and the voxel grid fills up to,
+    // the highest level whose threshold a pixel's grey value reaches.
+    static double LevelThreshold(double low, double high, int levelCount, int level);
+
     // Read access for hosts and tests.
     const cv::Mat& SourceImage() const { return sourceImage; }
     const cv::Mat& ColourImage() const { return colourImage; }

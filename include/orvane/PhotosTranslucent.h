@@ -88,8 +88,6 @@ public:
 
 private:
     cv::Mat SetContrastBGR(cv::Mat image, double contrast, double brightness) const;
-    cv::Mat SetContrastGray(cv::Mat channel, double contrast, double brightness) const;
-    cv::Mat GetContrastResult(cv::Mat image, double contrast, double& score) const;
     cv::Mat AutoContrast(cv::Mat image, float& contrast, float& brightness);
     cv::Mat GetColorCardMatchingImage(cv::Mat adjustedPalette);
     cv::Mat GetCMYKTVox() const;

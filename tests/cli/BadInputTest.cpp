@@ -97,10 +97,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         cases.push_back({"relief photo.png --colour " + colour, "'" + colour + "' is not a colour"});
     for (const auto& [line, message, status] : cases) {
         SCOPED_TRACE("orvane " + line);
-        std::vector<std::string> args;
-        std::istringstream words(line);
-        for (std::string word; words >> word;) args.push_back(word);
-        const cli_test::RunResult run = RunTool(args, dir);
+        const cli_test::RunResult run = RunTool(line, dir);
         EXPECT_EQ(run.status, status);
         EXPECT_TRUE(status != 2 || run.out.empty()) << "work began before the refusal: " << run.out;
         EXPECT_EQ(run.err.rfind("orvane: ", 0), 0u) << run.err;

@@ -1,5 +1,5 @@
 // Runs the built tool as a person would and reads what it wrote with readers from elsewhere:
-// admesh for STL, lib3mf for 3MF, the image library for PNG.
+// admesh for STL, lib3mf for 3MF, nlohmann-json for the summaries, the image library for PNG.
 #pragma once
 #include <cstdint>
 #include <filesystem>
@@ -8,9 +8,11 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <opencv2/core.hpp>
+#include <nlohmann/json.hpp>
 
 namespace cli_test {
+
+using Json = nlohmann::json;
 
 struct RunResult {
     int status = -1;  // exit status, or -1 when the tool did not exit normally
@@ -20,6 +22,8 @@ struct RunResult {
 
 // Runs the tool with args in folder cwd, standard input closed.
 RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& cwd);
+// The same, with the command line split at spaces.
+RunResult RunTool(const std::string& line, const std::filesystem::path& cwd);
 
 std::string ReadText(const std::filesystem::path& path);
 void WriteText(const std::filesystem::path& path, const std::string& text);
@@ -33,9 +37,6 @@ struct AdmeshReport {
     double facets, disconnectedFacets, facetsReversed, backwardsEdges, normalsFixed, volume, maxZ;
 };
 AdmeshReport Admesh(const std::filesystem::path& stl);
-// A binary STL whose header, size and admesh agree on triangles, closed, consistently wound
-// outward with positive volume. Returns the volume.
-double ExpectSoundStl(const std::filesystem::path& stl, int64_t triangles);
 
 // What lib3mf reads back from a 3MF package, in build order.
 struct ThreeMfObject {
@@ -48,24 +49,13 @@ struct ThreeMfObject {
 };
 std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package);
 
-// A parsed JSON value, enough to check the tool's summaries.
-struct Json {
-    bool flag = false;
-    double number = 0.0;
-    std::string text;
-    std::vector<Json> items;
-    std::map<std::string, Json> members;
-    const Json& operator[](const std::string& key) const;
-    const Json& operator[](size_t index) const { return items.at(index); }
-};
-// Throws std::runtime_error for anything that is not one complete JSON value.
-Json ParseJson(const std::string& text);
-// Checks each entry of a summary's file list against the disk (size; an STL with triangles must be
-// sound) and that folder holds nothing else. Paths are relative to cwd. Returns triangles by STL name.
+// Checks each entry of a summary's file list against the disk (size; an STL with triangles must
+// be a complete binary STL that admesh finds closed, consistently wound and of positive volume)
+// and that folder holds nothing else. Paths are relative to cwd. Returns triangles by STL name.
 std::map<std::string, int64_t> ExpectListedFiles(const Json& files, const std::filesystem::path& cwd,
                                                  const std::filesystem::path& folder);
 
-// A fresh folder under the test temporary folder, removed with the fixture when it passed.
+// A fresh folder under the temporary folder, removed with the fixture when it passed.
 class ToolTest : public testing::Test {
 protected:
     void SetUp() override;

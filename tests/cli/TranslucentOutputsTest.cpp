@@ -9,18 +9,18 @@
 
 #include "CliHarness.h"
 
+using cli_test::Json;
 using cli_test::RunTool;
 
 using CardAndTranslucent = cli_test::ToolTest;
 
 TEST_F(CardAndTranslucent, CardMeshesTileSixLayersOfCells)
 {
-    const cli_test::RunResult run = RunTool(
-        {"card", "--cell-size", "1.5", "--layer-height", "0.1", "--last-layer-height", "0.2", "--json", "--out", "card"},
-        dir);
+    const cli_test::RunResult run =
+        RunTool("card --cell-size 1.5 --layer-height 0.1 --last-layer-height 0.2 --json --out card", dir);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "") << "a progress bar where standard error is a file";
-    const cli_test::Json summary = cli_test::ParseJson(run.out);
+    const Json summary = Json::parse(run.out);
     double volume = 0.0;
     for (const auto& [name, triangles] : cli_test::ExpectListedFiles(summary["files"], dir, dir / "card"))
         volume += cli_test::Admesh(dir / "card" / name).volume;
@@ -35,9 +35,8 @@ TEST_F(CardAndTranslucent, CardMeshesTileSixLayersOfCells)
 
 TEST_F(CardAndTranslucent, SimulatedCardFeedsTheTranslucentRoad)
 {
-    const cli_test::RunResult card = RunTool({"card", "--simulate", "--cell-pixels", "4", "--materials",
-                                              "00ffff:0.5,ff00ff:0.5,ffff00:0.5,ffffff:0.1", "--quiet", "--out", "."},
-                                             dir);
+    const cli_test::RunResult card = RunTool(
+        "card --simulate --cell-pixels 4 --materials 00ffff:0.5,ff00ff:0.5,ffff00:0.5,ffffff:0.1 --quiet --out .", dir);
     ASSERT_EQ(card.status, 0) << card.err;
     const cv::Mat image = cv::imread((dir / "card-simulated.png").string(), cv::IMREAD_UNCHANGED);
     ASSERT_EQ(image.size(), cv::Size(256, 64));
@@ -47,15 +46,13 @@ TEST_F(CardAndTranslucent, SimulatedCardFeedsTheTranslucentRoad)
     EXPECT_LT(cyan[2], cyan[0]);  // cyan stops red (the last channel) most
 
     cli_test::WritePhoto(dir / "photo.png", 48, 32);
-    const cli_test::RunResult run =
-        RunTool({"translucent", "card-simulated.png", "photo.png", "--width", "24", "--pixel-size", "0.5",
-                 "--auto-contrast", "--min-layers", "7", "--max-layers", "10", "--quiet", "--json", "--out", "out"},
-                dir);
+    const std::string road = "translucent card-simulated.png photo.png --width 24 --pixel-size 0.5 --quiet --json ";
+    const cli_test::RunResult run = RunTool(road + "--auto-contrast --min-layers 7 --max-layers 10 --out out", dir);
     ASSERT_EQ(run.status, 0) << run.err;
-    const cli_test::Json summary = cli_test::ParseJson(run.out);
-    EXPECT_TRUE(summary["auto_contrast"].flag);
-    EXPECT_GE(summary["contrast"].number, 0.0);
-    EXPECT_LE(summary["contrast"].number, 1.0);
+    const Json summary = Json::parse(run.out);
+    EXPECT_TRUE(summary["auto_contrast"].get<bool>());
+    EXPECT_GE(summary["contrast"].get<double>(), 0.0);
+    EXPECT_LE(summary["contrast"].get<double>(), 1.0);
     EXPECT_EQ(cli_test::FileNames(dir / "out"),
               (std::vector<std::string>{"body.stl", "material-0.stl", "material-1.stl", "material-2.stl",
                                         "material-3.stl", "preview.png", "translucent.3mf"}));
@@ -70,21 +67,18 @@ TEST_F(CardAndTranslucent, SimulatedCardFeedsTheTranslucentRoad)
     EXPECT_EQ(objects.back().triangles, triangles.at("body.stl"));
 
     // A contrast given by hand is used as given.
-    const cli_test::RunResult manual =
-        RunTool({"translucent", "card-simulated.png", "photo.png", "--width", "24", "--pixel-size", "0.5",
-                 "--contrast", "0.25", "--brightness", "-0.1", "--only", "preview", "--quiet", "--json", "--out", "m"},
-                dir);
+    const cli_test::RunResult manual = RunTool(road + "--contrast 0.25 --brightness -0.1 --only preview --out m", dir);
     ASSERT_EQ(manual.status, 0) << manual.err;
-    EXPECT_DOUBLE_EQ(cli_test::ParseJson(manual.out)["contrast"].number, 0.25);
+    EXPECT_DOUBLE_EQ(Json::parse(manual.out)["contrast"].get<double>(), 0.25);
     EXPECT_EQ(cli_test::FileNames(dir / "m"), std::vector<std::string>{"preview.png"});
 }
 
 TEST_F(CardAndTranslucent, DemoWritesBothRoadsFromTheBuiltInPhoto)
 {
-    const cli_test::RunResult run = RunTool({"demo", "show", "--quiet", "--json"}, dir);
+    const cli_test::RunResult run = RunTool("demo show --quiet --json", dir);
     ASSERT_EQ(run.status, 0) << run.err;
-    const cli_test::Json summary = cli_test::ParseJson(run.out);
-    EXPECT_EQ(summary["folder"].text, "show");
+    const Json summary = Json::parse(run.out);
+    EXPECT_EQ(summary["folder"], "show");
     const cv::Mat embedded = cv::imread((dir / "show/photo.png").string(), cv::IMREAD_COLOR);
     const cv::Mat sample = cv::imread(ORVANE_SAMPLE_PHOTO, cv::IMREAD_COLOR);
     ASSERT_EQ(embedded.size(), sample.size());

@@ -1,7 +1,8 @@
-// Mesh properties shared by the test suites: closure, orientation, volume and test images.
+// Mesh and STL properties shared by the test suites: closure, orientation, volume, facet count.
 #pragma once
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -59,16 +60,14 @@ inline void ExpectClosedAndOutward(const Orvanes::OrvaneMesh& mesh, bool strict 
     }
 }
 
-// Column c has grey 255 * c / (cols - 1).
-inline cv::Mat MakeRamp(int cols, int rows)
+// The facet count a binary STL stream declares in bytes 80..83, after checking the stream
+// holds exactly that many 50-byte facets behind its 84-byte head.
+inline uint32_t StlFacetCount(const char* data, int64_t size)
 {
-    cv::Mat ramp(rows, cols, CV_8UC1);
-    for (int r = 0; r < rows; ++r) {
-        uint8_t* row = ramp.ptr<uint8_t>(r);
-        for (int c = 0; c < cols; ++c)
-            row[c] = static_cast<uint8_t>(255 * c / std::max(cols - 1, 1));
-    }
-    return ramp;
+    uint32_t count = 0;
+    if (data != nullptr && size >= 84) std::memcpy(&count, data + 80, 4);
+    EXPECT_EQ(size, 84 + 50 * int64_t(count)) << "not a complete binary STL";
+    return count;
 }
 
 }  // namespace orvane_test
