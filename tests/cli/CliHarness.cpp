@@ -54,25 +54,18 @@ private:
 
 }  // namespace
 
-RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& cwd)
+RunResult RunTool(const std::string& line, const std::filesystem::path& cwd)
 {
     const std::filesystem::path out = cwd / ".tool-stdout", err = cwd / ".tool-stderr";
     std::string command = "cd " + Quoted(cwd.string()) + " && " + Quoted(ORVANE_TOOL);
-    for (const std::string& a : args) command += " " + Quoted(a);
+    std::istringstream words(line);
+    for (std::string word; words >> word;) command += " " + Quoted(word);
     command += " </dev/null >" + Quoted(out.string()) + " 2>" + Quoted(err.string());
     const int raw = std::system(command.c_str());
     RunResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(out), ReadText(err)};
     std::filesystem::remove(out);
     std::filesystem::remove(err);
     return result;
-}
-
-RunResult RunTool(const std::string& line, const std::filesystem::path& cwd)
-{
-    std::vector<std::string> args;
-    std::istringstream words(line);
-    for (std::string word; words >> word;) args.push_back(word);
-    return RunTool(args, cwd);
 }
 
 std::string ReadText(const std::filesystem::path& path)

@@ -20,9 +20,7 @@ struct RunResult {
     std::string err;
 };
 
-// Runs the tool with args in folder cwd, standard input closed.
-RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& cwd);
-// The same, with the command line split at spaces.
+// Runs the tool in folder cwd with the command line split at spaces, standard input closed.
 RunResult RunTool(const std::string& line, const std::filesystem::path& cwd);
 
 std::string ReadText(const std::filesystem::path& path);

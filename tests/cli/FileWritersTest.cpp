@@ -9,7 +9,6 @@
 #include "CliHarness.h"
 #include "MeshFiles.h"
 #include "OutputFolder.h"
-#include "Zip.h"
 
 using namespace orvane_cli;
 
@@ -27,12 +26,6 @@ Orvanes::OrvaneMesh Tetrahedron(float offset)
 }
 
 }  // namespace
-
-TEST(Zip, ChecksumMatchesTheStandardCheckValue)
-{
-    EXPECT_EQ(Crc32("123456789", 9), 0xCBF43926u);
-    EXPECT_EQ(Crc32("", 0), 0u);
-}
 
 TEST_F(FileWriters, ThreeMfReaderSeesEveryObjectWithItsColour)
 {

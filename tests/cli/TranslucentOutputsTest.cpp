@@ -53,13 +53,9 @@ TEST_F(CardAndTranslucent, SimulatedCardFeedsTheTranslucentRoad)
     EXPECT_TRUE(summary["auto_contrast"].get<bool>());
     EXPECT_GE(summary["contrast"].get<double>(), 0.0);
     EXPECT_LE(summary["contrast"].get<double>(), 1.0);
-    EXPECT_EQ(cli_test::FileNames(dir / "out"),
-              (std::vector<std::string>{"body.stl", "material-0.stl", "material-1.stl", "material-2.stl",
-                                        "material-3.stl", "preview.png", "translucent.3mf"}));
-    const cv::Mat preview = cv::imread((dir / "out/preview.png").string(), cv::IMREAD_UNCHANGED);
-    EXPECT_EQ(preview.size(), cv::Size(48, 32));
-
+    EXPECT_EQ(cv::imread((dir / "out/preview.png").string(), cv::IMREAD_UNCHANGED).size(), cv::Size(48, 32));
     const std::map<std::string, int64_t> triangles = cli_test::ExpectListedFiles(summary["files"], dir, dir / "out");
+    EXPECT_EQ(triangles.size(), 5u) << "four materials and the body";
     const std::vector<cli_test::ThreeMfObject> objects = cli_test::ReadThreeMf(dir / "out/translucent.3mf");
     ASSERT_GE(objects.size(), 2u);
     EXPECT_EQ(objects.back().name, "body (white)");
@@ -83,12 +79,10 @@ TEST_F(CardAndTranslucent, DemoWritesBothRoadsFromTheBuiltInPhoto)
     const cv::Mat sample = cv::imread(ORVANE_SAMPLE_PHOTO, cv::IMREAD_COLOR);
     ASSERT_EQ(embedded.size(), sample.size());
     EXPECT_EQ(cv::norm(embedded, sample, cv::NORM_INF), 0.0);
-    cli_test::ExpectListedFiles(summary["relief"]["files"], dir, dir / "show/relief");
-    cli_test::ExpectListedFiles(summary["translucent"]["files"], dir, dir / "show/translucent");
-    for (const char* file : {"show/card-simulated.png", "show/relief/preview.png", "show/relief/relief.stl",
-                             "show/relief/relief.3mf", "show/relief/swaps.txt", "show/translucent/preview.png",
-                             "show/translucent/body.stl", "show/translucent/translucent.3mf"})
-        EXPECT_TRUE(std::filesystem::exists(dir / file)) << file;
+    EXPECT_TRUE(cli_test::ExpectListedFiles(summary["relief"]["files"], dir, dir / "show/relief").count("relief.stl"));
+    EXPECT_TRUE(cli_test::ExpectListedFiles(summary["translucent"]["files"], dir, dir / "show/translucent")
+                    .count("body.stl"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "show/card-simulated.png"));
 }
 
 TEST_F(CardAndTranslucent, ProgressBarOnATerminalUnlessQuiet)
@@ -101,10 +95,7 @@ TEST_F(CardAndTranslucent, ProgressBarOnATerminalUnlessQuiet)
                                     "' card --cell-size 1 --only 3mf" + quiet + "\" /dev/null > terminal.txt 2>&1";
         ASSERT_EQ(std::system(command.c_str()), 0);
         const std::string shown = cli_test::ReadText(dir / "terminal.txt");
-        if (quiet.empty())
-            EXPECT_TRUE(shown.find("card meshes") != std::string::npos && shown.find("100%") != std::string::npos)
-                << shown;
-        else
-            EXPECT_EQ(shown.find('%'), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("card meshes") != std::string::npos && shown.find("100%") != std::string::npos,
+                  quiet.empty()) << shown;
     }
 }
