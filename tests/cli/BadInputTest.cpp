@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "CliHarness.h"
+#include "OutputFolder.h"
 
 using cli_test::RunTool;
 
@@ -44,14 +45,12 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --quiet=yes", "option --quiet takes no value"},
         {"relief photo.png --width ten", "--width must be a number, not 'ten'"},
         {"relief photo.png --width nan", "must be a number"},
-        {"card --cell-size -1", "--cell-size must be greater than 0"},
         {"relief photo.png --width 10 --height 10 --pixel-size 6", "gives 1 x 1 pixels"},
         {"relief photo.png --width 100 --height 1 --pixel-size 0.6", "at least 2 x 2"},
         {"relief photo.png --width 400 --pixel-size 0.1", "4000 x 3000 pixels; at most 10000000"},
         {"relief photo.png --width 10001", "the print would be 10001 x 7500.75 mm; at most 10000 mm"},
         {"relief photo.png --height 9000", "at most 10000 mm either way"},
-        {"relief photo.png --layer-height 101", "--layer-height must be at most 100"},
-        {"card --cell-size 1e9", "--cell-size must be at most 100"},
+        {"card --layer-height 101", "--layer-height must be at most 100"},
         {"relief .", "the photo '.' is not a file"},
         {"relief huge.png", "at most 512 MiB"},
         {"relief preview.png --out .", "would overwrite the input 'preview.png'"},
@@ -101,4 +100,23 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
         EXPECT_EQ(cli_test::FileNames(dir), before) << "something was left behind";
     }
+}
+
+// Files appear under their names only when complete: a write that fails leaves neither a partial
+// file nor a temporary one, and never disturbs what was there.
+TEST_F(BadInput, OutputFolderShowsCompleteFilesOnlyAndNothingAfterAFailure)
+{
+    orvane_cli::OutputFolder folder((dir / "made/on/demand").string());
+    EXPECT_FALSE(std::filesystem::exists(dir / "made")) << "created before the first write";
+    folder.Write("a.txt", "stack", std::string("first"));
+    const std::string path = folder.Write("a.txt", "stack", std::string("second, longer"));
+    EXPECT_EQ(cli_test::ReadText(path), "second, longer");
+
+    // A folder in the way of the final name: the rename fails after the bytes were written.
+    std::filesystem::create_directories(dir / "made/on/demand/taken/inside");
+    EXPECT_THROW(folder.Write("taken", "stl", std::string(1 << 20, 'x')), std::runtime_error);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "made/on/demand/taken/inside"));
+    EXPECT_EQ(cli_test::FileNames(dir / "made/on/demand"), (std::vector<std::string>{"a.txt", "taken"}));
+    ASSERT_EQ(folder.Files().size(), 2u);
+    EXPECT_EQ(folder.Files()[1].bytes, 14u);
 }

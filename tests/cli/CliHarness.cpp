@@ -18,6 +18,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "MeshChecks.h"
+
 namespace cli_test {
 
 namespace {
@@ -29,26 +31,23 @@ std::string Quoted(const std::string& word)
     return out + "'";
 }
 
+void Check(LIB3MFRESULT result, const char* what)
+{
+    if (result != LIB3MF_OK) throw std::runtime_error(std::string("lib3mf: ") + what + " failed");
+}
+
 // Holds lib3mf handles and releases them, last taken first.
-class Lib3mf {
-public:
-    ~Lib3mf()
+struct Lib3mfHandles {
+    ~Lib3mfHandles()
     {
         for (auto p = taken.rbegin(); p != taken.rend(); ++p) NMR::lib3mf_release(*p);
     }
-    static void Check(LIB3MFRESULT result, const char* what)
+    template <typename T> T* Take(LIB3MFRESULT result, T** slot)  // reads *slot after the call filled it
     {
-        if (result != LIB3MF_OK) throw std::runtime_error(std::string("lib3mf: ") + what + " failed");
-    }
-    // Reads *slot only after the call that fills it has run.
-    template <typename T> T* Take(LIB3MFRESULT result, T** slot, const char* what)
-    {
-        Check(result, what);
+        Check(result, "taking a handle");
         taken.push_back(*slot);
         return *slot;
     }
-
-private:
     std::vector<NMR::PLib3MFBase*> taken;
 };
 
@@ -70,9 +69,8 @@ RunResult RunTool(const std::string& line, const std::filesystem::path& cwd)
 
 std::string ReadText(const std::filesystem::path& path)
 {
-    std::ifstream file(path, std::ios::binary);
     std::ostringstream text;
-    text << file.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -101,11 +99,10 @@ AdmeshReport Admesh(const std::filesystem::path& stl)
 {
     const std::string command = Quoted(ADMESH_PROGRAM) + " " + Quoted(stl.string()) + " 2>&1";
     std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-        ::pclose(pipe);
-    }
+    char buffer[4096];
+    FILE* pipe = ::popen(command.c_str(), "r");
+    for (size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+    if (pipe) ::pclose(pipe);
     // The first figure after each label: the "Original" column, before admesh mended anything.
     const auto figure = [&text](const std::string& label) {
         std::smatch match;
@@ -132,10 +129,7 @@ std::map<std::string, int64_t> ExpectListedFiles(const Json& files, const std::f
         if (file.at("kind") != "stl") continue;
         const int64_t triangles = trianglesOf[listed.back()] = file.at("triangles").get<int64_t>();
         if (triangles == 0) continue;
-        uint32_t count = 0;
-        if (bytes.size() >= 84) std::memcpy(&count, bytes.data() + 80, 4);
-        EXPECT_EQ(count, triangles);
-        EXPECT_EQ(bytes.size(), 84 + 50 * uint64_t(triangles)) << "binary STL size disagrees with its count";
+        EXPECT_EQ(orvane_test::StlFacetCount(bytes.data(), int64_t(bytes.size())), triangles);
         const AdmeshReport report = Admesh(path);
         EXPECT_EQ(report.facets, triangles);
         EXPECT_EQ(report.disconnectedFacets, 0) << "open edges";
@@ -150,52 +144,48 @@ std::map<std::string, int64_t> ExpectListedFiles(const Json& files, const std::f
 std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package)
 {
     using namespace NMR;
-    Lib3mf lib;
-    PLib3MFModel* model = nullptr;
-    lib.Take(lib3mf_createmodel(&model), &model, "createmodel");
+    Lib3mfHandles lib;
+    PLib3MFModel *model = nullptr, *mesh = nullptr, *item = nullptr, *handler = nullptr, *material = nullptr;
     PLib3MFModelReader* reader = nullptr;
-    lib.Take(lib3mf_model_queryreader(model, "3mf", &reader), &reader, "queryreader");
+    lib.Take(lib3mf_createmodel(&model), &model);
+    lib.Take(lib3mf_model_queryreader(model, "3mf", &reader), &reader);
     lib3mf_reader_setstrictmodeactive(reader, true);
-    Lib3mf::Check(lib3mf_reader_readfromfileutf8(reader, package.string().c_str()), "reading the package");
+    Check(lib3mf_reader_readfromfileutf8(reader, package.string().c_str()), "reading the package");
     DWORD warnings = 0;
     lib3mf_reader_getwarningcount(reader, &warnings);
     if (warnings != 0) throw std::runtime_error("lib3mf: " + std::to_string(warnings) + " warnings");
-
     std::vector<ThreeMfObject> objects;
     PLib3MFModelBuildItemIterator* items = nullptr;
-    lib.Take(lib3mf_model_getbuilditems(model, &items), &items, "getbuilditems");
+    lib.Take(lib3mf_model_getbuilditems(model, &items), &items);
     for (BOOL hasNext = false; lib3mf_builditemiterator_movenext(items, &hasNext) == LIB3MF_OK && hasNext;) {
-        PLib3MFModelBuildItem* item = nullptr;
-        lib.Take(lib3mf_builditemiterator_getcurrent(items, &item), &item, "getcurrent");
+        lib.Take(lib3mf_builditemiterator_getcurrent(items, &item), &item);
         DWORD id = 0, group = 0, index = 0;
-        Lib3mf::Check(lib3mf_builditem_getobjectresourceid(item, &id), "getobjectresourceid");
-        PLib3MFModelMeshObject* mesh = nullptr;
-        lib.Take(lib3mf_model_getmeshobjectbyid(model, id, &mesh), &mesh, "getmeshobjectbyid");
+        Check(lib3mf_builditem_getobjectresourceid(item, &id), "getobjectresourceid");
+        lib.Take(lib3mf_model_getmeshobjectbyid(model, id, &mesh), &mesh);
         ThreeMfObject object;
         char name[512] = {};
         ULONG needed = 0;
         BOOL manifold = false;
-        Lib3mf::Check(lib3mf_meshobject_getvertexcount(mesh, &object.vertices) |
-                          lib3mf_meshobject_gettrianglecount(mesh, &object.triangles) |
-                          lib3mf_object_getnameutf8(mesh, name, sizeof name, &needed) |
-                          lib3mf_meshobject_ismanifoldandoriented(mesh, &manifold),
-                      "reading a mesh object");
-        object.name = name;
-        object.manifold = manifold;
-        PLib3MFDefaultPropertyHandler* handler = nullptr;
-        lib.Take(lib3mf_object_createdefaultpropertyhandler(mesh, &handler), &handler, "createpropertyhandler");
-        Lib3mf::Check(lib3mf_defaultpropertyhandler_getbasematerial(handler, &group, &index), "getbasematerial");
-        PLib3MFModelBaseMaterial* material = nullptr;
-        lib.Take(lib3mf_model_getbasematerialbyid(model, group, &material), &material, "getbasematerialbyid");
-        BYTE red = 0, green = 0, blue = 0, alpha = 0;
-        Lib3mf::Check(lib3mf_basematerial_getdisplaycolor(material, index, &red, &green, &blue, &alpha), "colour");
+        BYTE rgba[4] = {};
+        lib.Take(lib3mf_object_createdefaultpropertyhandler(mesh, &handler), &handler);
+        Check(lib3mf_meshobject_getvertexcount(mesh, &object.vertices) |
+                  lib3mf_meshobject_gettrianglecount(mesh, &object.triangles) |
+                  lib3mf_object_getnameutf8(mesh, name, sizeof name, &needed) |
+                  lib3mf_meshobject_ismanifoldandoriented(mesh, &manifold) |
+                  lib3mf_defaultpropertyhandler_getbasematerial(handler, &group, &index),
+              "reading a mesh object");
+        lib.Take(lib3mf_model_getbasematerialbyid(model, group, &material), &material);
+        Check(lib3mf_basematerial_getdisplaycolor(material, index, rgba, rgba + 1, rgba + 2, rgba + 3), "colour");
         char hex[8];
-        std::snprintf(hex, sizeof hex, "%02x%02x%02x", red, green, blue);
+        std::snprintf(hex, sizeof hex, "%02x%02x%02x", rgba[0], rgba[1], rgba[2]);
+        object.name = name;
         object.colour = hex;
+        object.manifold = manifold;
         MODELTRANSFORM transform{};
-        Lib3mf::Check(lib3mf_builditem_getobjecttransform(item, &transform), "getobjecttransform");
         std::vector<MODELMESHVERTEX> vertices(object.vertices);
-        Lib3mf::Check(lib3mf_meshobject_getvertices(mesh, vertices.data(), object.vertices, nullptr), "getvertices");
+        Check(lib3mf_builditem_getobjecttransform(item, &transform) |
+                  lib3mf_meshobject_getvertices(mesh, vertices.data(), object.vertices, nullptr),
+              "reading vertices");
         object.lowestZ = std::numeric_limits<float>::infinity();
         const float* row = transform.m_fFields[2];
         for (const MODELMESHVERTEX& v : vertices)

@@ -16,10 +16,8 @@ using Json = nlohmann::json;
 
 struct RunResult {
     int status = -1;  // exit status, or -1 when the tool did not exit normally
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
-
 // Runs the tool in folder cwd with the command line split at spaces, standard input closed.
 RunResult RunTool(const std::string& line, const std::filesystem::path& cwd);
 
@@ -30,7 +28,7 @@ void WritePhoto(const std::filesystem::path& path, int cols, int rows);
 // Names of the files in folder (not recursive), sorted.
 std::vector<std::string> FileNames(const std::filesystem::path& folder);
 
-// What admesh reports about an STL file; NaN where admesh printed no such figure.
+// What admesh reports about an STL file before mending anything; NaN where it printed no figure.
 struct AdmeshReport {
     double facets, disconnectedFacets, facetsReversed, backwardsEdges, normalsFixed, volume, maxZ;
 };
@@ -38,10 +36,8 @@ AdmeshReport Admesh(const std::filesystem::path& stl);
 
 // What lib3mf reads back from a 3MF package, in build order.
 struct ThreeMfObject {
-    std::string name;
-    uint32_t vertices = 0;
-    uint32_t triangles = 0;
-    std::string colour;  // "rrggbb" of the object's base material
+    std::string name, colour;  // colour: "rrggbb" of the object's base material
+    uint32_t vertices = 0, triangles = 0;
     bool manifold = false;
     float lowestZ = 0.0f;  // in build coordinates: after the build item's transform
 };

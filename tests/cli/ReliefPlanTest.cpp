@@ -13,22 +13,7 @@
 
 using namespace orvane_cli;
 using Orvanes::LayerEntry;
-
-namespace {
-
-LayerEntry Colour(const char* entry) { return ParseColour(entry, 1.0f, "test"); }
-
-// The relief level the swap list loads at grey value grey: that of the last change whose
-// threshold the grey reaches (every level has its own colour here, so every level is a change).
-int SwapLevelOfGrey(const std::vector<ColourSwap>& swaps, int baseCount, double grey)
-{
-    int level = 0;
-    for (const ColourSwap& swap : swaps)
-        if (swap.greyThreshold >= 0 && swap.greyThreshold <= grey) level = swap.stackIndex - baseCount;
-    return level;
-}
-
-}  // namespace
+using Orvanes::PhotosRelief;
 
 TEST(ReliefPlan, BodySwapsAndPreviewShowTheSameLevelAtEveryGrey)
 {
@@ -52,37 +37,30 @@ TEST(ReliefPlan, BodySwapsAndPreviewShowTheSameLevelAtEveryGrey)
         for (int l = 0; l < relief; ++l) stack.emplace_back(float(l + 1), 0, 0, 1);
         const std::vector<ColourSwap> swaps = SwapList(stack, c.baseCount, c.greyMin, c.greyMax, grid);
         ASSERT_EQ(swaps.size(), size_t(relief + (c.baseCount > 0)));
-
-        // The library's own preview, where a photo can have this grey range: a ramp through
-        // every grey value, or a uniform picture.
+        // The library's own preview, where a photo has this grey range: a ramp through every grey, or one grey.
         cv::Mat preview;
         if (c.greyMax - c.greyMin == 255 || c.greyMax == c.greyMin) {
-            std::vector<uint8_t> greys(256, static_cast<uint8_t>(c.greyMin));
+            std::vector<uint8_t> greys(256, static_cast<uint8_t>(c.greyMin)), png;
             if (c.greyMax > c.greyMin) std::iota(greys.begin(), greys.end(), uint8_t(0));
-            cv::Mat bgr;
-            cv::cvtColor(cv::Mat(greys).reshape(1, 1), bgr, cv::COLOR_GRAY2BGR);
-            std::vector<uint8_t> png;
-            cv::imencode(".png", bgr, png);
-            Orvanes::PhotosRelief model(cv::Mat(png).reshape(1, 1), 256, 1, 1, nullptr, {});
-            ASSERT_EQ(model.GreyMin(), c.greyMin);
-            ASSERT_EQ(model.GreyMax(), c.greyMax);
+            cv::imencode(".png", cv::Mat(greys).reshape(1, 1), png);
+            PhotosRelief model(cv::Mat(png).reshape(1, 1), 256, 1, 1, nullptr, {});
+            ASSERT_EQ(cv::Vec2d(model.GreyMin(), model.GreyMax()), cv::Vec2d(c.greyMin, c.greyMax));
             preview = model.UpdatePreviewImage(stack, c.baseCount, 0, 0, 0);
         }
-
         const BodyLevels body = SingleBodyLevels(c.greyMin, c.greyMax, c.stackSize, c.baseCount, grid);
-        const double topThreshold = Orvanes::PhotosRelief::LevelThreshold(c.greyMin, c.greyMax, relief, relief);
+        const bool flat = PhotosRelief::LevelGreyStep(c.greyMin, c.greyMax, relief) == 0;
         for (int grey = int(c.greyMin); grey <= int(c.greyMax); ++grey) {
-            const int level = SwapLevelOfGrey(swaps, c.baseCount, grey);
+            int level = 0;  // of the last change whose threshold this grey reaches
+            for (const ColourSwap& swap : swaps)
+                if (swap.greyThreshold >= 0 && swap.greyThreshold <= grey) level = swap.stackIndex - c.baseCount;
             if (!preview.empty()) {
-                const int blue = preview.at<cv::Vec3b>(0, grey - int(c.greyMin))[0];
-                ASSERT_EQ((blue - 1) / 2, level) << "grey " << grey << ": the preview shows another level";
+                ASSERT_EQ((preview.at<cv::Vec3b>(0, grey - int(c.greyMin))[0] - 1) / 2, level) << "grey " << grey;
             }
-            const double top = BodyTopHeight(body, grey, c.greyMin, c.greyMax);
-            const int printed = grid.LayersBelow(static_cast<float>(top));  // the mesher stores floats
-            const bool flat = Orvanes::PhotosRelief::LevelGreyStep(c.greyMin, c.greyMax, relief) == 0;
+            // The mesher stores floats.
+            const int printed = grid.LayersBelow(static_cast<float>(BodyTopHeight(body, grey, c.greyMin, c.greyMax)));
             if (flat)
                 ASSERT_EQ(printed, c.stackSize) << "grey " << grey;
-            else if (grey < topThreshold)
+            else if (grey < PhotosRelief::LevelThreshold(c.greyMin, c.greyMax, relief, relief))
                 ASSERT_EQ(printed, c.baseCount + level + 1) << "grey " << grey;
             else  // beyond the last threshold the surface keeps rising, in the last colour
                 ASSERT_GE(printed, c.stackSize) << "grey " << grey;
@@ -92,25 +70,26 @@ TEST(ReliefPlan, BodySwapsAndPreviewShowTheSameLevelAtEveryGrey)
 
 TEST(ReliefPlan, SwapListNamesEachColourChangeWithItsLayerAndThreshold)
 {
-    const auto black = Colour("000000:1"), blue = Colour("2040a0:0.4"), white = Colour("ffffff:0.125");
-    const std::vector<LayerEntry> stack = {black, black, black, black, blue, blue, white, white, white};
+    const auto colour = [](const char* text) { return ParseColour(text, 1.0f, "test"); };
+    const LayerEntry black = colour("000000:1"), blue = colour("2040a0:0.4"), white = colour("ffffff:0.125");
     const LayerGrid grid{0.2, 0.1};
-    const std::vector<ColourSwap> swaps = SwapList(stack, 2, 0, 255, grid);  // 7 relief levels, step 36
+    // 7 relief levels over 0..255: a grey step of 36.
+    const std::vector<ColourSwap> swaps =
+        SwapList({black, black, black, black, blue, blue, white, white, white}, 2, 0, 255, grid);
     // Layer number, bottom, top, grey threshold (-1 for a base level), colour.
     const std::tuple<int, double, double, double, LayerEntry> expected[] = {
         {1, 0.0, 0.2, -1, black}, {5, 0.5, 0.6, 2 * 36, blue}, {7, 0.7, 0.8, 4 * 36, white}};
     ASSERT_EQ(swaps.size(), 3u);
     for (size_t k = 0; k < swaps.size(); ++k) {
-        SCOPED_TRACE(k);
-        const auto& [layer, bottom, top, threshold, colour] = expected[k];
-        EXPECT_EQ(swaps[k].layerNumber, layer);
-        EXPECT_NEAR(swaps[k].bottom, bottom, 1e-12);
-        EXPECT_NEAR(swaps[k].top, top, 1e-12);
-        EXPECT_EQ(swaps[k].greyThreshold, threshold);
-        EXPECT_TRUE(swaps[k].colour == colour);
+        const auto& [layer, bottom, top, threshold, entry] = expected[k];
+        EXPECT_EQ(swaps[k].layerNumber, layer) << k;
+        EXPECT_NEAR(swaps[k].bottom, bottom, 1e-12) << k;
+        EXPECT_NEAR(swaps[k].top, top, 1e-12) << k;
+        EXPECT_EQ(swaps[k].greyThreshold, threshold) << k;
+        EXPECT_TRUE(swaps[k].colour == entry) << k;
     }
     // The same colour with another opacity is another filament setting: a swap.
-    EXPECT_EQ(SwapList({white, Colour("ffffff:0.5")}, 0, 0, 255, grid).size(), 2u);
+    EXPECT_EQ(SwapList({white, colour("ffffff:0.5")}, 0, 0, 255, grid).size(), 2u);
     EXPECT_GT(LayerGrid({0.2, 1e-300}).LayersBelow(5.0), 1000000) << "a hair-thin layer overflowed the count";
     // Blue first, as the library keeps colours.
     EXPECT_TRUE(ParseColour("#ff8800:0.3", 0.25f, "x") == LayerEntry(0x00, 0x88, 0xff, 0.3f));

@@ -32,15 +32,9 @@ inline cv::Mat ColourRamp(int cols, int rows)
 inline cv::Mat MakeRings(int cols, int rows)
 {
     cv::Mat image(rows, cols, CV_8UC3, cv::Scalar::all(60));
-    const int radius = std::min(cols, rows) / 2;
     const int greys[] = {200, 120, 230, 90};
-    for (int i = 0; i < 4; ++i) {
-        const int r = radius * (4 - i) / 4;
-        image.forEach<cv::Vec3b>([&](cv::Vec3b& p, const int* yx) {
-            const int dx = yx[1] - cols / 2, dy = yx[0] - rows / 2;
-            if (dx * dx + dy * dy <= r * r) p = cv::Vec3b::all(static_cast<uint8_t>(greys[i]));
-        });
-    }
+    for (int i = 0; i < 4; ++i)
+        cv::circle(image, {cols / 2, rows / 2}, std::min(cols, rows) / 2 * (4 - i) / 4, cv::Scalar::all(greys[i]), cv::FILLED);
     return image;
 }
 

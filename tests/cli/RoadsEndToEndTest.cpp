@@ -1,0 +1,167 @@
+// Every road end to end: the files the tool writes, read back by admesh, lib3mf and the image
+// library, agree with each other and with the JSON summary; the demo's simulated card feeds the
+// translucent road.
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include "CliHarness.h"
+
+using cli_test::Json;
+using cli_test::RunTool;
+
+using RoadsEndToEnd = cli_test::ToolTest;
+
+TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritten)
+{
+    cli_test::WritePhoto(dir / "photo.png", 60, 40);
+    cli_test::WriteText(dir / "palette.txt", "; four filaments\n000000:1 black & <co>\n1d3f8c:0.4 blue\n"
+                                             "e0a526:0.35 ochre\nffffff:0.125 white\n");
+    const auto relief = [&](const std::string& extra) {
+        return RunTool("relief photo.png --width 30 --pixel-size 0.5 --palette palette.txt --base-levels 2 " + extra, dir);
+    };
+    const cli_test::RunResult run = relief("--levels 12 --json --out out");
+    ASSERT_EQ(run.status, 0) << run.err;
+    // The layer analysis prints its fit; with --json none of that may reach standard output.
+    const Json summary = Json::parse(run.out);
+    EXPECT_EQ(summary["working_size"]["cols"], 60);
+    const Json& stack = summary["stack"];
+    ASSERT_GE(stack.size(), 12u);
+
+    std::map<std::string, int64_t> trianglesOf = cli_test::ExpectListedFiles(summary["files"], dir, dir / "out");
+    for (const std::string name : {"relief.3mf", "stack.txt", "swaps.txt"})
+        EXPECT_TRUE(std::filesystem::exists(dir / "out" / name)) << name;
+    EXPECT_EQ(cv::imread((dir / "out/preview.png").string(), cv::IMREAD_UNCHANGED).size(), cv::Size(60, 40));
+    // 2 x 60 x 40 vertices, 4 triangles per grid cell and 4 per edge step along the border.
+    EXPECT_EQ(trianglesOf["relief.stl"], 4 * 59 * 39 + 4 * 59 + 4 * 39);
+
+    // The 3MF holds the colour meshes, one object each, in the stack's colours, without the
+    // meshes' unused vertices, lifted together so the lowest stands on the bed.
+    const std::vector<cli_test::ThreeMfObject> objects = cli_test::ReadThreeMf(dir / "out/relief.3mf");
+    ASSERT_EQ(objects.size(), trianglesOf.size() - 1);
+    EXPECT_EQ(objects[0].name, "black & <co> (000000)");
+    std::vector<float> lowest;
+    for (const cli_test::ThreeMfObject& object : objects) {
+        SCOPED_TRACE(object.name);
+        lowest.push_back(object.lowestZ);
+        EXPECT_LE(object.vertices, object.triangles);
+        int64_t stlTriangles = -1;
+        for (const auto& [name, triangles] : trianglesOf)
+            if (name.find(object.colour + ".stl") != std::string::npos) stlTriangles = triangles;
+        EXPECT_EQ(object.triangles, stlTriangles) << "no colour STL alike";
+        EXPECT_TRUE(std::any_of(stack.begin(), stack.end(), [&](const Json& l) { return l["colour"] == object.colour; }));
+    }
+    EXPECT_EQ(*std::min_element(lowest.begin(), lowest.end()), 0.0f);
+    EXPECT_GT(*std::max_element(lowest.begin(), lowest.end()), 0.0f) << "each object lifted on its own";
+
+    // The swap list names exactly the layers where the stack changes filament, in the stack's colours.
+    std::vector<int> changes, swapLayers;
+    for (size_t k = 0; k < stack.size(); ++k)
+        if (k == 0 || stack[k] != stack[k - 1]) changes.push_back(int(k) + 1);
+    for (const Json& swap : summary["swaps"]) {
+        swapLayers.push_back(swap["layer"]);
+        EXPECT_EQ(swap["colour"], stack[swap["layer"].get<size_t>() - 1]["colour"]);
+    }
+    EXPECT_EQ(swapLayers, changes);
+    // The single body stops within the layer the swap list counts.
+    const double top = cli_test::Admesh(dir / "out/relief.stl").maxZ;
+    const double printedTop = 0.2 + (summary["printed_layers"].get<double>() - 1) * 0.1;
+    EXPECT_GT(top, printedTop - 0.1);
+    EXPECT_LE(top, printedTop + 0.05);
+
+    // A stack edited in place and given back with the same folder stays as the person wrote it,
+    // and renders the same preview.
+    const std::string edited = cli_test::ReadText(dir / "out/stack.txt") + "; checked by hand\n";
+    cli_test::WriteText(dir / "out/stack.txt", edited);
+    const std::string preview = cli_test::ReadText(dir / "out/preview.png");
+    const cli_test::RunResult again = relief("--stack out/stack.txt --only stack,preview --quiet --out out");
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, "wrote out/preview.png\n");
+    EXPECT_EQ(cli_test::ReadText(dir / "out/stack.txt"), edited);
+    EXPECT_EQ(cli_test::ReadText(dir / "out/preview.png"), preview);
+
+    // A hand-made stack: blue levels in the middle change the swaps.
+    cli_test::WriteText(dir / "mine.txt", "000000:1\n000000:1\n000000:1\n1d3f8c:0.4\n1d3f8c:0.4\nffffff:0.125\n");
+    const cli_test::RunResult mine = relief("--stack mine.txt --json --only swaps,colours --out mine");
+    ASSERT_EQ(mine.status, 0) << mine.err;
+    const Json swaps = Json::parse(mine.out)["swaps"];
+    ASSERT_EQ(swaps.size(), 3u);
+    EXPECT_EQ(swaps[1]["layer"], 4);
+    EXPECT_EQ(swaps[1]["colour"], "1d3f8c");
+    EXPECT_EQ(swaps[2]["layer"], 6);
+    EXPECT_EQ(cli_test::FileNames(dir / "mine"), (std::vector<std::string>{"colour-1-000000.stl", "colour-3-1d3f8c.stl",
+                                                                          "colour-4-ffffff.stl", "swaps.txt"}));
+}
+
+TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)
+{
+    const cli_test::RunResult run = RunTool("card --cell-size 1.5 --layer-height 0.1 --last-layer-height 0.2 --json "
+                                            "--materials 00ffff:0.5,ff00ff:0.5,ffff00:0.5,f0f0f0:0.1 --out card", dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "") << "a progress bar where standard error is a file";
+    double volume = 0.0;
+    for (const auto& [name, triangles] : cli_test::ExpectListedFiles(Json::parse(run.out)["files"], dir, dir / "card"))
+        volume += cli_test::Admesh(dir / "card" / name).volume;
+    // Together the four materials fill the card: 96 x 24 mm, five layers of 0.1 and one of 0.2.
+    EXPECT_NEAR(volume, 96.0 * 24.0 * 0.7, 96.0 * 24.0 * 0.7 * 1e-4);
+    std::vector<std::string> colours;
+    for (const cli_test::ThreeMfObject& object : cli_test::ReadThreeMf(dir / "card/card.3mf"))
+        colours.push_back(object.colour);
+    EXPECT_EQ(colours, (std::vector<std::string>{"00ffff", "ff00ff", "ffff00", "f0f0f0"}));
+}
+
+TEST_F(RoadsEndToEnd, DemoRunsBothRoadsAndItsCardFeedsTheTranslucentRoad)
+{
+    const cli_test::RunResult run = RunTool("demo show --quiet --json", dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json summary = Json::parse(run.out);
+    EXPECT_EQ(summary["folder"], "show");
+    const cv::Mat embedded = cv::imread((dir / "show/photo.png").string(), cv::IMREAD_COLOR);
+    const cv::Mat sample = cv::imread(ORVANE_SAMPLE_PHOTO, cv::IMREAD_COLOR);
+    ASSERT_EQ(embedded.size(), sample.size());
+    EXPECT_EQ(cv::norm(embedded, sample, cv::NORM_INF), 0.0);
+    EXPECT_TRUE(cli_test::ExpectListedFiles(summary["relief"]["files"], dir, dir / "show/relief").count("relief.stl"));
+    const auto triangles = cli_test::ExpectListedFiles(summary["translucent"]["files"], dir, dir / "show/translucent");
+    EXPECT_EQ(triangles.size(), 5u) << "four materials and the body";
+    const std::vector<cli_test::ThreeMfObject> objects = cli_test::ReadThreeMf(dir / "show/translucent/translucent.3mf");
+    ASSERT_EQ(objects.size(), 5u);
+    EXPECT_EQ(objects.back().name, "body (white)");
+    EXPECT_TRUE(objects.back().manifold);
+    EXPECT_EQ(objects.back().triangles, triangles.at("body.stl"));
+    EXPECT_TRUE(summary["translucent"]["auto_contrast"].get<bool>());
+    EXPECT_GE(summary["translucent"]["contrast"].get<double>(), 0.0);
+    EXPECT_LE(summary["translucent"]["contrast"].get<double>(), 1.0);
+
+    // Cell (15, 63) is white in every layer: the brightest cell. Cell (0, 0) is six cyan-ish layers.
+    const cv::Mat card = cv::imread((dir / "show/card-simulated.png").string(), cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(card.size(), cv::Size(640, 160));
+    const cv::Vec3b white = card.at<cv::Vec3b>(155, 635), cyan = card.at<cv::Vec3b>(5, 5);
+    EXPECT_GT(white[0] + white[1] + white[2], cyan[0] + cyan[1] + cyan[2]);
+    EXPECT_LT(cyan[2], cyan[0]);  // cyan stops red (the last channel) most
+
+    // A contrast given by hand is used as given.
+    const cli_test::RunResult manual = RunTool("translucent show/card-simulated.png show/photo.png --width 24 "
+                                               "--contrast 0.25 --brightness -0.1 --only preview --json --out m", dir);
+    ASSERT_EQ(manual.status, 0) << manual.err;
+    EXPECT_DOUBLE_EQ(Json::parse(manual.out)["contrast"].get<double>(), 0.25);
+    EXPECT_EQ(cli_test::FileNames(dir / "m"), std::vector<std::string>{"preview.png"});
+}
+
+TEST_F(RoadsEndToEnd, ProgressBarOnATerminalUnlessQuiet)
+{
+    if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no 'script' to make a terminal";
+    // script(1) runs the tool on a pseudo-terminal and copies what the terminal showed.
+    for (const std::string quiet : {"", " --quiet"}) {
+        SCOPED_TRACE("quiet: " + quiet);
+        const std::string command = "cd '" + dir.string() + "' && script -qec \"'" + std::string(ORVANE_TOOL) +
+                                    "' card --cell-size 1 --only 3mf" + quiet + "\" /dev/null > terminal.txt 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        const std::string shown = cli_test::ReadText(dir / "terminal.txt");
+        EXPECT_EQ(shown.find("card meshes") != std::string::npos && shown.find("100%") != std::string::npos,
+                  quiet.empty()) << shown;
+    }
+}
