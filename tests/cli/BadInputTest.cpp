@@ -9,6 +9,7 @@
 
 #include "CliHarness.h"
 #include "OutputFolder.h"
+#include "TestImages.h"
 
 using cli_test::RunTool;
 
@@ -16,19 +17,19 @@ using BadInput = cli_test::ToolTest;
 
 TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind)
 {
-    cli_test::WritePhoto(dir / "photo.png", 40, 30);
-    cli_test::WritePhoto(dir / "card.png", 128, 32);
+    for (const auto& [name, size] : {std::pair<const char*, cv::Size>{"photo.png", {40, 30}}, {"card.png", {128, 32}},
+                                     {"preview.png", {40, 30}}})
+        ASSERT_TRUE(cv::imwrite((dir / name).string(), orvane_test::MakePhoto(size.width, size.height)));
     std::ostringstream big;
     for (int k = 0; k < 255; ++k) big << std::hex << 0x100000 + k * 3 << ":0.5\n";
     // navy-base: the library sorts blue first, so red, not navy, is the base colour of these two.
     for (const auto& [name, text] : std::map<std::string, std::string>{
-             {"notes.png", "this is not a picture"}, {"empty.png", ""},
+             {"notes.png", "this is not a picture"},
              {"palette.txt", "; my filaments\n000000:1 black\nwhite\n"},
              {"foreign.txt", "000000:1\n000000:1\nff0000:0.3\n"}, {"short.txt", "000000:1\nffffff:0.125\nffffff:0.125\n"},
              {"navy-base.txt", "000080:1\n000080:1\nff0000:0.3\n"}, {"big.txt", big.str()},
              {"occupied", "a file where the folder should go"}, {"swaps.txt", "000000:1\nffffff:0.125\n"}})
         cli_test::WriteText(dir / name, text);
-    cli_test::WritePhoto(dir / "preview.png", 40, 30);
     cli_test::WriteText(dir / "huge.png", "");
     std::filesystem::resize_file(dir / "huge.png", (std::uintmax_t(512) << 20) + 1);  // sparse: costs no disk
     const std::vector<std::string> before = cli_test::FileNames(dir);
@@ -37,7 +38,6 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
     std::vector<std::pair<std::string, std::string>> cases = {
         {"relief nothing-here.png", "cannot read the photo 'nothing-here.png'"},
         {"relief notes.png", "the photo 'notes.png' is not an image"},
-        {"relief empty.png", "is not an image"},
         {"translucent missing-card.png photo.png", "cannot read the card"},
         {"translucent card.png notes.png", "the photo 'notes.png' is not an image"},
         {"translucent photo.png photo.png", "64 x 16"},
@@ -87,17 +87,14 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
     };
     for (const std::string option : {"--width", "--height", "--pixel-size", "--layer-height", "--first-layer-height"})
         cases.push_back({"relief photo.png " + option + " 0", option + " must be greater than 0"});
-    for (const std::string colour :
-         {"ff00", "ff8800a", "red", "#12345g", "ff0000:", "ff0000:2", "ff0000:-0.1", "00ff00:0.5x"})
+    for (const std::string colour : {"ff00", "ff8800a", "red", "#12345g", "ff0000:", "ff0000:2", "ff0000:-1", "0f0f0f:.5x"})
         cases.push_back({"relief photo.png --colour " + colour, "'" + colour + "' is not a colour"});
     for (const auto& [line, message] : cases) {
         SCOPED_TRACE("orvane " + line);
         const cli_test::RunResult run = RunTool(line, dir);
-        EXPECT_EQ(run.status, 2);
-        EXPECT_TRUE(run.out.empty()) << "work began before the refusal: " << run.out;
-        EXPECT_EQ(run.err.rfind("orvane: ", 0), 0u) << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+        EXPECT_TRUE(run.status == 2 && run.out.empty()) << run.status << ", work began before the refusal: " << run.out;
+        EXPECT_TRUE(run.err.rfind("orvane: ", 0) == 0 && std::count(run.err.begin(), run.err.end(), '\n') == 1 &&
+                    run.err.find(message) != std::string::npos) << run.err;
         EXPECT_EQ(cli_test::FileNames(dir), before) << "something was left behind";
     }
 }
@@ -117,6 +114,5 @@ TEST_F(BadInput, OutputFolderShowsCompleteFilesOnlyAndNothingAfterAFailure)
     EXPECT_THROW(folder.Write("taken", "stl", std::string(1 << 20, 'x')), std::runtime_error);
     EXPECT_TRUE(std::filesystem::is_directory(dir / "made/on/demand/taken/inside"));
     EXPECT_EQ(cli_test::FileNames(dir / "made/on/demand"), (std::vector<std::string>{"a.txt", "taken"}));
-    ASSERT_EQ(folder.Files().size(), 2u);
-    EXPECT_EQ(folder.Files()[1].bytes, 14u);
+    EXPECT_TRUE(folder.Files().size() == 2 && folder.Files()[1].bytes == 14) << "a failed write is not listed";
 }

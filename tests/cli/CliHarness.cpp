@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <limits>
 #include <regex>
@@ -16,7 +15,6 @@
 
 #include <Model/COM/NMR_DLLInterfaces.h>
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "MeshChecks.h"
 
@@ -79,13 +77,6 @@ void WriteText(const std::filesystem::path& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
-void WritePhoto(const std::filesystem::path& path, int cols, int rows)
-{
-    cv::Mat photo;
-    cv::resize(cv::imread(ORVANE_SAMPLE_PHOTO, cv::IMREAD_COLOR), photo, {cols, rows}, 0, 0, cv::INTER_AREA);
-    ASSERT_TRUE(cv::imwrite(path.string(), photo));
-}
-
 std::vector<std::string> FileNames(const std::filesystem::path& folder)
 {
     std::vector<std::string> names;
@@ -95,14 +86,28 @@ std::vector<std::string> FileNames(const std::filesystem::path& folder)
     return names;
 }
 
+std::string Digests(const std::filesystem::path& folder)
+{
+    std::ostringstream lines;
+    for (const std::string& name : FileNames(folder)) {
+        std::string bytes = ReadText(folder / name);
+        if (std::filesystem::path(name).extension() == ".png") {
+            const cv::Mat pixels = cv::imread((folder / name).string(), cv::IMREAD_UNCHANGED);
+            bytes.assign(pixels.ptr<char>(), pixels.total() * pixels.elemSize());
+        }
+        uint64_t hash = 14695981039346656037ull;
+        for (const char c : bytes) hash = (hash ^ uint8_t(c)) * 1099511628211ull;
+        lines << name << " " << std::hex << hash << std::dec << "\n";
+    }
+    return lines.str();
+}
+
 AdmeshReport Admesh(const std::filesystem::path& stl)
 {
-    const std::string command = Quoted(ADMESH_PROGRAM) + " " + Quoted(stl.string()) + " 2>&1";
-    std::string text;
-    char buffer[4096];
-    FILE* pipe = ::popen(command.c_str(), "r");
-    for (size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    if (pipe) ::pclose(pipe);
+    const std::filesystem::path report = stl.string() + ".admesh";
+    (void)std::system((Quoted(ADMESH_PROGRAM) + " " + Quoted(stl.string()) + " >" + Quoted(report.string()) + " 2>&1").c_str());
+    const std::string text = ReadText(report);
+    std::filesystem::remove(report);
     // The first figure after each label: the "Original" column, before admesh mended anything.
     const auto figure = [&text](const std::string& label) {
         std::smatch match;

@@ -15,7 +15,7 @@ namespace cli_test {
 using Json = nlohmann::json;
 
 struct RunResult {
-    int status = -1;  // exit status, or -1 when the tool did not exit normally
+    int status = -1;  // -1 when the tool did not exit normally
     std::string out, err;
 };
 // Runs the tool in folder cwd with the command line split at spaces, standard input closed.
@@ -23,10 +23,10 @@ RunResult RunTool(const std::string& line, const std::filesystem::path& cwd);
 
 std::string ReadText(const std::filesystem::path& path);
 void WriteText(const std::filesystem::path& path, const std::string& text);
-// The sample photo shrunk to cols x rows, written as PNG.
-void WritePhoto(const std::filesystem::path& path, int cols, int rows);
-// Names of the files in folder (not recursive), sorted.
-std::vector<std::string> FileNames(const std::filesystem::path& folder);
+std::vector<std::string> FileNames(const std::filesystem::path& folder);  // sorted, not recursive
+// "name digest" lines for the files in folder: FNV-1a of the bytes, of the pixels for PNG files
+// (encoders may differ between machines, the pixels may not).
+std::string Digests(const std::filesystem::path& folder);
 
 // What admesh reports about an STL file before mending anything; NaN where it printed no figure.
 struct AdmeshReport {

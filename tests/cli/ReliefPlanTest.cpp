@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "Colours.h"
 #include "ReliefPlan.h"
@@ -17,11 +16,7 @@ using Orvanes::PhotosRelief;
 
 TEST(ReliefPlan, BodySwapsAndPreviewShowTheSameLevelAtEveryGrey)
 {
-    struct Case {
-        double greyMin, greyMax;
-        int stackSize, baseCount;
-        double first, layer;
-    };
+    struct Case { double greyMin, greyMax; int stackSize, baseCount; double first, layer; };
     // A uniform photo (128) and a narrow grey span: every level covers every pixel, one block as
     // tall as the stack.
     for (const Case& c : {Case{0, 255, 18, 3, 0.2, 0.1}, Case{0, 255, 20, 0, 0.2, 0.1}, Case{12, 200, 7, 2, 0.16, 0.08},
@@ -88,10 +83,12 @@ TEST(ReliefPlan, SwapListNamesEachColourChangeWithItsLayerAndThreshold)
         EXPECT_EQ(swaps[k].greyThreshold, threshold) << k;
         EXPECT_TRUE(swaps[k].colour == entry) << k;
     }
+    // Only a body taller than the stack has brightest pixels to mention.
+    for (int printed : {9, 10})
+        EXPECT_EQ(SwapListText(swaps, grid, 9, printed, {}).find("layers above 9") != std::string::npos, printed > 9);
     // The same colour with another opacity is another filament setting: a swap.
     EXPECT_EQ(SwapList({white, colour("ffffff:0.5")}, 0, 0, 255, grid).size(), 2u);
     EXPECT_GT(LayerGrid({0.2, 1e-300}).LayersBelow(5.0), 1000000) << "a hair-thin layer overflowed the count";
     // Blue first, as the library keeps colours.
-    EXPECT_TRUE(ParseColour("#ff8800:0.3", 0.25f, "x") == LayerEntry(0x00, 0x88, 0xff, 0.3f));
-    EXPECT_TRUE(ParseColour("FF8800", 0.25f, "x") == LayerEntry(0x00, 0x88, 0xff, 0.25f));
+    EXPECT_TRUE(ParseColour("#FF8800", 0.25f, "x") == LayerEntry(0x00, 0x88, 0xff, 0.25f));
 }

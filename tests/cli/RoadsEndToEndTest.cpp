@@ -10,6 +10,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "CliHarness.h"
+#include "TestImages.h"
 
 using cli_test::Json;
 using cli_test::RunTool;
@@ -18,7 +19,10 @@ using RoadsEndToEnd = cli_test::ToolTest;
 
 TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritten)
 {
-    cli_test::WritePhoto(dir / "photo.png", 60, 40);
+    // Grey from 0 to 255 at the working size: neither resampling nor stretching rounds anything.
+    cv::Mat photo = orvane_test::MakePhoto(60, 40);
+    photo.at<cv::Vec3b>(0, 59) = cv::Vec3b::all(0), photo.at<cv::Vec3b>(39, 0) = cv::Vec3b::all(255);
+    ASSERT_TRUE(cv::imwrite((dir / "photo.png").string(), photo));
     cli_test::WriteText(dir / "palette.txt", "; four filaments\n000000:1 black & <co>\n1d3f8c:0.4 blue\n"
                                              "e0a526:0.35 ochre\nffffff:0.125 white\n");
     const auto relief = [&](const std::string& extra) {
@@ -33,8 +37,6 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     ASSERT_GE(stack.size(), 12u);
 
     std::map<std::string, int64_t> trianglesOf = cli_test::ExpectListedFiles(summary["files"], dir, dir / "out");
-    for (const std::string name : {"relief.3mf", "stack.txt", "swaps.txt"})
-        EXPECT_TRUE(std::filesystem::exists(dir / "out" / name)) << name;
     EXPECT_EQ(cv::imread((dir / "out/preview.png").string(), cv::IMREAD_UNCHANGED).size(), cv::Size(60, 40));
     // 2 x 60 x 40 vertices, 4 triangles per grid cell and 4 per edge step along the border.
     EXPECT_EQ(trianglesOf["relief.stl"], 4 * 59 * 39 + 4 * 59 + 4 * 39);
@@ -53,7 +55,6 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
         for (const auto& [name, triangles] : trianglesOf)
             if (name.find(object.colour + ".stl") != std::string::npos) stlTriangles = triangles;
         EXPECT_EQ(object.triangles, stlTriangles) << "no colour STL alike";
-        EXPECT_TRUE(std::any_of(stack.begin(), stack.end(), [&](const Json& l) { return l["colour"] == object.colour; }));
     }
     EXPECT_EQ(*std::min_element(lowest.begin(), lowest.end()), 0.0f);
     EXPECT_GT(*std::max_element(lowest.begin(), lowest.end()), 0.0f) << "each object lifted on its own";
@@ -68,10 +69,8 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     }
     EXPECT_EQ(swapLayers, changes);
     // The single body stops within the layer the swap list counts.
-    const double top = cli_test::Admesh(dir / "out/relief.stl").maxZ;
     const double printedTop = 0.2 + (summary["printed_layers"].get<double>() - 1) * 0.1;
-    EXPECT_GT(top, printedTop - 0.1);
-    EXPECT_LE(top, printedTop + 0.05);
+    EXPECT_NEAR(cli_test::Admesh(dir / "out/relief.stl").maxZ, printedTop - 0.025, 0.075);
 
     // A stack edited in place and given back with the same folder stays as the person wrote it,
     // and renders the same preview.
@@ -84,17 +83,16 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     EXPECT_EQ(cli_test::ReadText(dir / "out/stack.txt"), edited);
     EXPECT_EQ(cli_test::ReadText(dir / "out/preview.png"), preview);
 
-    // A hand-made stack: blue levels in the middle change the swaps.
+    // A hand-made stack: its files are pinned to the bytes this version writes, the same on every
+    // machine, so any change along the road shows. After an intended change, take the new digests.
+    // The ochre the stack leaves out gets no file.
     cli_test::WriteText(dir / "mine.txt", "000000:1\n000000:1\n000000:1\n1d3f8c:0.4\n1d3f8c:0.4\nffffff:0.125\n");
-    const cli_test::RunResult mine = relief("--stack mine.txt --json --only swaps,colours --out mine");
+    const cli_test::RunResult mine = relief("--stack mine.txt --out mine");
     ASSERT_EQ(mine.status, 0) << mine.err;
-    const Json swaps = Json::parse(mine.out)["swaps"];
-    ASSERT_EQ(swaps.size(), 3u);
-    EXPECT_EQ(swaps[1]["layer"], 4);
-    EXPECT_EQ(swaps[1]["colour"], "1d3f8c");
-    EXPECT_EQ(swaps[2]["layer"], 6);
-    EXPECT_EQ(cli_test::FileNames(dir / "mine"), (std::vector<std::string>{"colour-1-000000.stl", "colour-3-1d3f8c.stl",
-                                                                          "colour-4-ffffff.stl", "swaps.txt"}));
+    EXPECT_EQ(cli_test::Digests(dir / "mine"),
+              "colour-1-000000.stl 109e4d65dc43e443\ncolour-3-1d3f8c.stl 4ca8c07d5de82ee6\n"
+              "colour-4-ffffff.stl b2303ec6f12494f4\npreview.png 7d8f9da514382f43\nrelief.3mf 7f1c0d756e708b66\n"
+              "relief.stl f442c7eb9d3b926f\nstack.txt 75fe81c2cdf03e24\nswaps.txt 18161e7e903ce056\n");
 }
 
 TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)
@@ -108,10 +106,12 @@ TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)
         volume += cli_test::Admesh(dir / "card" / name).volume;
     // Together the four materials fill the card: 96 x 24 mm, five layers of 0.1 and one of 0.2.
     EXPECT_NEAR(volume, 96.0 * 24.0 * 0.7, 96.0 * 24.0 * 0.7 * 1e-4);
-    std::vector<std::string> colours;
-    for (const cli_test::ThreeMfObject& object : cli_test::ReadThreeMf(dir / "card/card.3mf"))
-        colours.push_back(object.colour);
-    EXPECT_EQ(colours, (std::vector<std::string>{"00ffff", "ff00ff", "ffff00", "f0f0f0"}));
+    std::string colours;
+    for (const cli_test::ThreeMfObject& object : cli_test::ReadThreeMf(dir / "card/card.3mf")) colours += object.colour;
+    EXPECT_EQ(colours, "00ffffff00ffffff00f0f0f0");
+    EXPECT_EQ(cli_test::Digests(dir / "card"), "card-material-0.stl f6f333334fd48b4b\ncard-material-1.stl b483f54d077d19f8\n"
+              "card-material-2.stl ce4212e6e60557d6\ncard-material-3.stl 41f6a64d9d101c14\ncard.3mf 7111f3ee08f9397b\n")
+        << "pinned like the relief's files";
 }
 
 TEST_F(RoadsEndToEnd, DemoRunsBothRoadsAndItsCardFeedsTheTranslucentRoad)
@@ -122,19 +122,16 @@ TEST_F(RoadsEndToEnd, DemoRunsBothRoadsAndItsCardFeedsTheTranslucentRoad)
     EXPECT_EQ(summary["folder"], "show");
     const cv::Mat embedded = cv::imread((dir / "show/photo.png").string(), cv::IMREAD_COLOR);
     const cv::Mat sample = cv::imread(ORVANE_SAMPLE_PHOTO, cv::IMREAD_COLOR);
-    ASSERT_EQ(embedded.size(), sample.size());
-    EXPECT_EQ(cv::norm(embedded, sample, cv::NORM_INF), 0.0);
+    EXPECT_TRUE(orvane_test::Same(embedded, sample)) << "the built-in photo is the sample";
     EXPECT_TRUE(cli_test::ExpectListedFiles(summary["relief"]["files"], dir, dir / "show/relief").count("relief.stl"));
     const auto triangles = cli_test::ExpectListedFiles(summary["translucent"]["files"], dir, dir / "show/translucent");
     EXPECT_EQ(triangles.size(), 5u) << "four materials and the body";
     const std::vector<cli_test::ThreeMfObject> objects = cli_test::ReadThreeMf(dir / "show/translucent/translucent.3mf");
     ASSERT_EQ(objects.size(), 5u);
-    EXPECT_EQ(objects.back().name, "body (white)");
-    EXPECT_TRUE(objects.back().manifold);
+    EXPECT_TRUE(objects.back().name == "body (white)" && objects.back().manifold);
     EXPECT_EQ(objects.back().triangles, triangles.at("body.stl"));
-    EXPECT_TRUE(summary["translucent"]["auto_contrast"].get<bool>());
-    EXPECT_GE(summary["translucent"]["contrast"].get<double>(), 0.0);
-    EXPECT_LE(summary["translucent"]["contrast"].get<double>(), 1.0);
+    const double contrast = summary["translucent"]["contrast"];
+    EXPECT_TRUE(summary["translucent"]["auto_contrast"].get<bool>() && contrast >= 0.0 && contrast <= 1.0) << contrast;
 
     // Cell (15, 63) is white in every layer: the brightest cell. Cell (0, 0) is six cyan-ish layers.
     const cv::Mat card = cv::imread((dir / "show/card-simulated.png").string(), cv::IMREAD_UNCHANGED);

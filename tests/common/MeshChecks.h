@@ -1,4 +1,5 @@
-// Mesh and STL properties shared by the test suites: closure, orientation, volume, facet count.
+// Mesh and STL properties shared by the test suites: closure, orientation, volume, facet count,
+// and the progress the meshers and models report.
 #pragma once
 #include <algorithm>
 #include <cstdint>
@@ -12,6 +13,12 @@
 #include "OrvaneMesh.h"
 
 namespace orvane_test {
+
+// A reporter that keeps every value it is sent.
+struct RecordingProgress : Orvanes::PhotosProgressBar {
+    void SetProgress(int percent) override { values.push_back(percent); }
+    std::vector<int> values;
+};
 
 // Six times the signed volume; positive when the faces are wound outward.
 inline double SixVolume(const Orvanes::OrvaneMesh& mesh)

@@ -19,14 +19,6 @@ inline cv::Mat MakeRamp(int cols, int rows)
     return ramp;
 }
 
-// The same ramp in three equal channels.
-inline cv::Mat ColourRamp(int cols, int rows)
-{
-    cv::Mat bgr;
-    cv::cvtColor(MakeRamp(cols, rows), bgr, cv::COLOR_GRAY2BGR);
-    return bgr;
-}
-
 // Concentric discs of grey 200, 120, 230, 90 (outermost first) on grey 60: strong edges at a
 // few known grey levels.
 inline cv::Mat MakeRings(int cols, int rows)

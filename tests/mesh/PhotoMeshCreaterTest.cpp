@@ -2,7 +2,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <map>
 #include <numeric>
@@ -14,7 +13,6 @@
 #include "MeshChecks.h"
 #include "MeshRotation.h"
 #include "PhotoMeshCreater.h"
-#include "RecordingProgress.h"
 #include "TestImages.h"
 
 using Orvanes::OrvaneMesh;
@@ -30,8 +28,7 @@ OrvaneMesh Mesh(const cv::Mat& heights, int layerCount = 5, double baseHeight = 
 
 // The voxel mesher by definition, its lattice in a std::map: every lattice point on the shell or next to a voxel of
 // the label gets a vertex, in lattice order; each voxel of the label writes both triangles of each side it exposes.
-OrvaneMesh ReferenceMesh(const cv::Mat& grid, double voxelSize, double layerHeight, double lastLayerHeight,
-                         int label)
+OrvaneMesh ReferenceMesh(const cv::Mat& grid, double voxelSize, double layerHeight, double lastLayerHeight, int label)
 {
     const int rows = grid.rows, cols = grid.cols, cn = grid.channels();
     auto holds = [&](int j, int i, int k) { return grid.data[j * grid.step[0] + i * grid.step[1] + k] == label; };
@@ -46,10 +43,9 @@ OrvaneMesh ReferenceMesh(const cv::Mat& grid, double voxelSize, double layerHeig
                         for (int dk = -1; !used && dk <= 0; ++dk) used = holds(j + dj, i + di, k + dk);
                 if (!used) continue;
                 index[{j, i, k}] = static_cast<int32_t>(mesh.vertices.size());
-                const double z = k < cn ? k * layerHeight : (cn - 1) * layerHeight + lastLayerHeight;
-                mesh.vertices.push_back(Orvanes::detail::MeshTurn() *
-                                        Eigen::Vector3f(static_cast<float>(i * voxelSize),
-                                                        static_cast<float>(j * voxelSize), static_cast<float>(z)));
+                const float z = float(k < cn ? k * layerHeight : (cn - 1) * layerHeight + lastLayerHeight);
+                const Eigen::Vector3f point(float(i * voxelSize), float(j * voxelSize), z);
+                mesh.vertices.push_back(Orvanes::detail::MeshTurn() * point);
             }
     for (int i = 0; i < cols; ++i)
         for (int j = 0; j < rows; ++j)
@@ -77,11 +73,10 @@ OrvaneMesh ReferenceMesh(const cv::Mat& grid, double voxelSize, double layerHeig
 TEST(VoxelMesh, MatchesThePointByPointMesherOnRandomGridsAndStridedViews)
 {
     cv::theRNG().state = 20240611;
-    // No rows (all shell); single rows, columns, layers; lattice columns straddling a word (31..33, 62, 63) or
-    // longer (64, 70). Grids grow and shrink from one to the next: a reused mesher must forget the last grid.
-    const std::array<int, 3> shapes[] = {{0, 5, 2},  {1, 1, 1},  {1, 5, 3},  {6, 1, 2},  {4, 5, 1},
-                                         {7, 6, 5},  {5, 4, 31}, {3, 5, 32}, {4, 3, 33}, {3, 4, 62},
-                                         {4, 3, 63}, {3, 4, 64}, {4, 3, 70}};  // rows, columns, layers
+    // Rows, columns, layers. No rows (all shell); single rows, columns, layers; lattice columns straddling a word
+    // (31..33, 62, 63) or longer (64, 70). Grids grow and shrink in turn: a reused mesher must forget the last grid.
+    const std::array<int, 3> shapes[] = {{0, 5, 2}, {1, 1, 1}, {1, 5, 3}, {6, 1, 2}, {4, 5, 1}, {7, 6, 5}, {5, 4, 31},
+                                         {3, 5, 32}, {4, 3, 33}, {3, 4, 62}, {4, 3, 63}, {3, 4, 64}, {4, 3, 70}};
     PhotoMeshCreater mesher(nullptr);
     for (const auto& [rows, cols, cn] : shapes)
         for (bool strided : {false, true}) {
@@ -97,9 +92,7 @@ TEST(VoxelMesh, MatchesThePointByPointMesherOnRandomGridsAndStridedViews)
                 SCOPED_TRACE(testing::Message() << rows << "x" << cols << "x" << cn << " strided " << strided << " label " << label);
                 const OrvaneMesh mesh = (label % 2 ? copy : mesher).CreateMeshFromVox(grid, 0.4, 0.1, 0.25, label, 0, 100);
                 const OrvaneMesh expected = ReferenceMesh(grid, 0.4, 0.1, 0.25, label);
-                EXPECT_TRUE(mesh.vertices.size() == expected.vertices.size() &&
-                            !std::memcmp(mesh.vertices.data(), expected.vertices.data(), mesh.vertices.size() * 12));
-                EXPECT_TRUE(mesh.faces == expected.faces) << "triangles differ";
+                EXPECT_TRUE(mesh.vertices == expected.vertices && mesh.faces == expected.faces);
                 ExpectClosedAndOutward(mesh, /*strict=*/false);
                 volume += orvane_test::SixVolume(mesh) / 6.0;
             }
@@ -111,19 +104,16 @@ TEST(VoxelMesh, MatchesThePointByPointMesherOnRandomGridsAndStridedViews)
 
 TEST(VoxelMesh, SingleVoxelIsABoxAsThickAsTheLastLayerPlacedByTheTurnAndOversizedGridsAreRefused)
 {
-    const OrvaneMesh mesh =
-        PhotoMeshCreater(nullptr).CreateMeshFromVox(cv::Mat(1, 1, CV_8UC1, cv::Scalar(3)), 0.5, 0.1, 0.3, 3, 0, 100);
+    PhotoMeshCreater mesher(nullptr);
+    const OrvaneMesh mesh = mesher.CreateMeshFromVox(cv::Mat(1, 1, CV_8UC1, cv::Scalar(3)), 0.5, 0.1, 0.3, 3, 0, 100);
     ASSERT_EQ(cv::Size(int(mesh.vertices.size()), int(mesh.faces.size())), cv::Size(8, 12)) << "vertices, faces";
     ExpectClosedAndOutward(mesh);
     // The turn sends x and z negative: the box spans x in [-0.5, 0], y in [0, 0.5], z in [-0.3, 0].
-    cv::Mat low, high;
-    cv::reduce(cv::Mat(8, 3, CV_32F, const_cast<Eigen::Vector3f*>(mesh.vertices.data())), low, 0, cv::REDUCE_MIN);
-    cv::reduce(cv::Mat(8, 3, CV_32F, const_cast<Eigen::Vector3f*>(mesh.vertices.data())), high, 0, cv::REDUCE_MAX);
-    EXPECT_LT(cv::norm(cv::Vec3f(low.ptr<float>()) - cv::Vec3f(-0.5f, 0.0f, -0.3f)), 1e-6) << low;
-    EXPECT_LT(cv::norm(cv::Vec3f(high.ptr<float>()) - cv::Vec3f(0.0f, 0.5f, 0.0f)), 1e-6) << high;
+    const Eigen::Map<const Eigen::Matrix<float, 3, 8>> corners(mesh.vertices[0].data());
+    EXPECT_LT((corners.rowwise().minCoeff() - Eigen::Vector3f(-0.5f, 0.0f, -0.3f)).norm(), 1e-6) << corners;
+    EXPECT_LT((corners.rowwise().maxCoeff() - Eigen::Vector3f(0.0f, 0.5f, 0.0f)).norm(), 1e-6) << corners;
     EXPECT_NEAR(orvane_test::SixVolume(mesh) / 6.0, 0.5 * 0.5 * 0.3, 1e-7);
 
-    PhotoMeshCreater mesher(nullptr);
     EXPECT_THROW(mesher.CreateMeshFromVox(cv::Mat(2, 2, CV_16UC3), 1.0, 1.0, 1.0, 0, 0, 100), cv::Exception);
     // 2^31 - 1 rows, no columns, no bytes: level 0's lattice plane alone has 2^31 points, beyond a 32-bit index.
     const cv::Mat tall(std::numeric_limits<int>::max(), 0, CV_8UC1);
@@ -133,9 +123,10 @@ TEST(VoxelMesh, SingleVoxelIsABoxAsThickAsTheLastLayerPlacedByTheTurnAndOversize
 TEST(VoxelMesh, ReportsEveryStepOfBothPassesWithinItsSpanAndNothingWithoutColumnsOrSpan)
 {
     orvane_test::RecordingProgress progress;
+    PhotoMeshCreater mesher(&progress);
     for (int begin : {0, 20}) {
         progress.values.clear();
-        PhotoMeshCreater(&progress).CreateMeshFromVox(cv::Mat(4, 10, CV_8UC3, cv::Scalar::all(1)), 1, 1, 1, 1, begin, begin + 20);
+        mesher.CreateMeshFromVox(cv::Mat(4, 10, CV_8UC3, cv::Scalar::all(1)), 1, 1, 1, 1, begin, begin + 20);
         // Vertex pass after each of the 11 lattice planes: 0 (counted as sent), 1 .. 10; face pass after each
         // of the 10 grid columns: 10 (not repeated), 11 .. 19. The end value is left to the caller.
         std::vector<int> expected(19);
@@ -143,7 +134,6 @@ TEST(VoxelMesh, ReportsEveryStepOfBothPassesWithinItsSpanAndNothingWithoutColumn
         EXPECT_EQ(progress.values, expected);
     }
     progress.values.clear();
-    PhotoMeshCreater mesher(&progress);
     EXPECT_TRUE(mesher.CreateMeshFromVox(cv::Mat(), 1.0, 1.0, 1.0, 0, 0, 100).faces.empty());
     for (int end : {40, 10}) mesher.CreateMeshFromVox(cv::Mat(3, 3, CV_8UC2, cv::Scalar::all(0)), 1, 1, 1, 0, 40, end);
     EXPECT_TRUE(progress.values.empty());
@@ -157,10 +147,9 @@ TEST(HeightMesh, IsClosedAndFacesOutwardWithTwoTrianglesPerCellAndTwoPerBorderEd
                                    noise(cv::Rect(1, 2, 6, 5)), MakeRamp(4, 1)})
         for (bool invert : {false, true}) {
             SCOPED_TRACE(testing::Message() << heights.cols << "x" << heights.rows << " invert " << invert);
-            const size_t cellRows = heights.rows - 1, cellCols = heights.cols - 1;
             const OrvaneMesh mesh = Mesh(heights, 5, 0.6, 1.5, invert);
-            EXPECT_EQ(mesh.vertices.size(), 2 * heights.total());
-            EXPECT_EQ(mesh.faces.size(), 4 * cellRows * cellCols + 4 * cellRows + 4 * cellCols);
+            const int n = int(heights.total());  // 4 (r - 1)(c - 1) + 4 (r - 1) + 4 (c - 1) = 4 r c - 4 triangles
+            EXPECT_EQ(cv::Vec2i(int(mesh.vertices.size()), int(mesh.faces.size())), cv::Vec2i(2 * n, 4 * n - 4));
             // A single row is two opposite wall strips: closed, but enclosing nothing.
             ExpectClosedAndOutward(mesh, heights.rows > 1, heights.rows > 1);
         }
@@ -169,17 +158,14 @@ TEST(HeightMesh, IsClosedAndFacesOutwardWithTwoTrianglesPerCellAndTwoPerBorderEd
 TEST(HeightMesh, TopsSpanTheLayersAboveTheBaseOrLieFlatWithoutSpanAndTheGridRunsTowardNegativeXAndPositiveY)
 {
     const OrvaneMesh mesh = Mesh(MakeRamp(6, 3), 5, 0.6, 1.0), inverted = Mesh(MakeRamp(6, 3), 5, 0.6, 1.0, true);
-    // Vertices come per pixel in row-major order, top then bottom; 1e-5 covers float rounding, not a wrong level.
+    // Per pixel in row-major order, top then bottom (on zOffset 1); tops from base + zOffset 1.6 four layers up to 2.4.
     auto top = [](const OrvaneMesh& m, int r, int c) { return m.vertices[2 * size_t(r * 6 + c)]; };
-    const double low = 0.6 + 1.0, high = 4 * 0.2 + 0.6 + 1.0;
-    const cv::Vec4d tops(top(mesh, 1, 0)[2], top(mesh, 1, 5)[2], top(inverted, 1, 0)[2], top(inverted, 1, 5)[2]);
-    EXPECT_LT(cv::norm(tops - cv::Vec4d(low, high, high, low)), 1e-5) << tops;
-    EXPECT_NEAR(mesh.vertices[1][2], 1.0, 1e-6) << "bottom lies on zOffset";
-    EXPECT_NEAR(top(mesh, 0, 0)[0], 0.0f, 1e-6) << "only the turn's rounding residue times z";
-    EXPECT_EQ(top(mesh, 0, 0)[1], 0.0f);
-    // The spacing is pixelSize * (1 + 1 / count), so the grid spans just under count pixels.
-    EXPECT_NEAR(top(mesh, 2, 5)[0], -5 * (0.5 / 6 + 0.5), 1e-5);
-    EXPECT_NEAR(top(mesh, 2, 5)[1], 2 * (0.5 / 3 + 0.5), 1e-5);
+    const cv::Vec<double, 5> z(top(mesh, 1, 0)[2], top(mesh, 1, 5)[2], top(inverted, 1, 0)[2], top(inverted, 1, 5)[2],
+                               mesh.vertices[1][2]);
+    EXPECT_LT(cv::norm(z - cv::Vec<double, 5>(1.6, 2.4, 2.4, 1.6, 1.0)), 1e-5) << z;  // float rounding only
+    // The spacing is pixelSize * (1 + 1 / count), so the grid spans just under count pixels from the origin.
+    const cv::Vec4d xy(top(mesh, 0, 0)[0], top(mesh, 0, 0)[1], top(mesh, 2, 5)[0], top(mesh, 2, 5)[1]);
+    EXPECT_LT(cv::norm(xy - cv::Vec4d(0, 0, -5 * (0.5 / 6 + 0.5), 2 * (0.5 / 3 + 0.5))), 1e-5) << xy;
 
     // No height span, from a uniform image or a single layer: a flat top at base + zOffset, no NaN.
     for (const OrvaneMesh& flat :

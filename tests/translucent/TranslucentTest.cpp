@@ -14,7 +14,6 @@
 #include "CardMatching.h"
 #include "ContrastCurve.h"
 #include "MeshChecks.h"
-#include "RecordingProgress.h"
 #include "TestImages.h"
 
 namespace {
@@ -42,7 +41,6 @@ cv::Mat Shown(const PhotosTranslucent& model)
     return bgr;
 }
 
-
 TEST(CardMatching, SamplesOnePixelAtEachCellCentreRoundedTowardTheTopLeft)
 {
     // Cell (i, j) reads pixel (j w + w / 2, i h + h / 2) for cells w x h. 15-pixel cells leave the
@@ -69,9 +67,8 @@ TEST(CardMatching, MatchColourPicksTheNearestCellNotDarkerThanTheColour)
     };
     const Planted nearCell{{{2, 3}, {40, 20, 220}}};
     const cv::Vec3b twin(60, 150, 180);
-    // Cell (0, 0) differs in hue by 13/128, cell (1, 0) in saturation by 32/255: counted once the
-    // hue is nearer (0.102 < 0.125), counted twice it is farther (0.144). It counts twice while
-    // paleness^2 + darkness^2 < 0.81: at value 51 from saturation 150, at value 200 from 33.
+    // Cell (0, 0) is 13/128 off in hue, cell (1, 0) 32/255 in saturation: hue counted once is nearer (0.102 < 0.125),
+    // twice farther (0.144). Twice while paleness^2 + darkness^2 < 0.81: value 51 from saturation 150, 200 from 33.
     const auto hueOrSaturation = [](uint8_t s, uint8_t v) {
         return Planted{{{0, 0}, cv::Vec3b(13, s, v)}, {{1, 0}, cv::Vec3b(0, uint8_t(s + 32), v)}};
     };
@@ -119,64 +116,55 @@ TEST(CardMatching, PixelsTakeTheMatchOfTheirPaletteEntryAndTheLastOfEqualEntries
 
 TEST(CardMatching, CellLayersSpellTheCellInBaseFourUnderAWhiteTop)
 {
-    EXPECT_EQ(PhotosTranslucent::CellLayers({0, 0}), (Stack{0, 0, 0, 0, 0, 3}));
-    EXPECT_EQ(PhotosTranslucent::CellLayers({10, 16}), (Stack{0, 0, 2, 2, 1, 3}));
-    EXPECT_EQ(PhotosTranslucent::CellLayers({5, 37}), (Stack{1, 1, 1, 1, 2, 3}));
-    EXPECT_EQ(PhotosTranslucent::CellLayers({15, 63}), (Stack{3, 3, 3, 3, 3, 3}));
-    EXPECT_THROW(PhotosTranslucent::CellLayers({16, 0}), std::out_of_range);
-    EXPECT_THROW(PhotosTranslucent::CellLayers({0, -1}), std::out_of_range);
-}
-
-// Each channel about its own mean as three whole-image float operations, a clamp and the
-// saturating conversion.
-cv::Mat CurveByWholeImage(const cv::Mat& image, double contrast, double brightness)
-{
-    std::vector<cv::Mat> channels;
-    cv::split(image, channels);
-    for (cv::Mat& channel : channels) {
-        const double mean = cv::mean(channel)[0];
-        cv::Mat values;
-        channel.convertTo(values, CV_32F);
-        cv::subtract(values, cv::Scalar((1.0 - brightness) * mean), values);
-        cv::multiply(values, cv::Scalar(std::tan((contrast * 44.0 + 45.0) / 180.0 * 3.1416)), values);
-        cv::add(values, cv::Scalar((1.0 + brightness) * mean), values);
-        cv::Mat(cv::max(cv::min(values, 255.0), 0.0)).convertTo(channel, CV_8U);
-    }
-    cv::Mat result;
-    cv::merge(channels, result);
-    return result;
-}
-
-// The score by converting both images to HSV whole and counting on the channels.
-int ScoreByWholeImage(const cv::Mat& image, double contrast)
-{
-    cv::Mat before, after, gain;
-    std::vector<cv::Mat> b, a;
-    cv::cvtColor(image, before, cv::COLOR_BGR2HSV_FULL);
-    cv::cvtColor(ApplyContrast(image, contrast, 0.0), after, cv::COLOR_BGR2HSV_FULL);
-    cv::split(before, b);
-    cv::split(after, a);
-    cv::subtract(a[1], b[1], gain);  // saturates at 0
-    return cv::countNonZero((b[1] < 40) & (b[2] > 180)) - cv::countNonZero((a[1] < 25) & (a[2] > 180)) +
-           cv::countNonZero((gain > 20) & (a[1] > 80) & (a[2] > 80));
+    const std::pair<Orvanes::CardCell, Stack> cases[] = {{{0, 0}, {0, 0, 0, 0, 0, 3}}, {{10, 16}, {0, 0, 2, 2, 1, 3}},
+                                                         {{5, 37}, {1, 1, 1, 1, 2, 3}}, {{15, 63}, {3, 3, 3, 3, 3, 3}}};
+    for (const auto& [cell, layers] : cases) EXPECT_EQ(PhotosTranslucent::CellLayers(cell), layers) << cell.row;
+    for (const Orvanes::CardCell& cell : {Orvanes::CardCell{16, 0}, Orvanes::CardCell{0, -1}})
+        EXPECT_THROW(PhotosTranslucent::CellLayers(cell), std::out_of_range);
 }
 
 TEST(ContrastCurve, TableAndScoreMatchTheWholeImagePipeline)
 {
+    // Each channel about its own mean in whole-image float operations, a clamp and the saturating conversion.
     // Flat images are their own mean and must stay put at any strength.
     for (const cv::Mat& image : {MakeRamp(97, 61), MakePhoto(90, 70), cv::Mat(5, 7, CV_8UC1, cv::Scalar(0)),
                                  cv::Mat(5, 7, CV_8UC1, cv::Scalar(255)), cv::Mat(3, 3, CV_8UC3, cv::Scalar(77, 0, 255))})
         for (const double contrast : {0.0, 0.05, 0.35, 0.5, 0.95, 1.0})
-            for (const double bright : {0.0, 0.1, -0.3, 0.8})
-                EXPECT_TRUE(Same(ApplyContrast(image, contrast, bright), CurveByWholeImage(image, contrast, bright)))
-                    << "contrast " << contrast << " brightness " << bright;
+            for (const double bright : {0.0, 0.1, -0.3, 0.8}) {
+                std::vector<cv::Mat> channels;
+                cv::split(image, channels);
+                for (cv::Mat& channel : channels) {
+                    const double mean = cv::mean(channel)[0];
+                    cv::Mat values;
+                    channel.convertTo(values, CV_32F);
+                    cv::subtract(values, cv::Scalar((1.0 - bright) * mean), values);
+                    cv::multiply(values, cv::Scalar(std::tan((contrast * 44.0 + 45.0) / 180.0 * 3.1416)), values);
+                    cv::add(values, cv::Scalar((1.0 + bright) * mean), values);
+                    cv::Mat(cv::max(cv::min(values, 255.0), 0.0)).convertTo(channel, CV_8U);
+                }
+                cv::Mat expected;
+                cv::merge(channels, expected);
+                EXPECT_TRUE(Same(ApplyContrast(image, contrast, bright), expected)) << contrast << ", " << bright;
+            }
     // Settings beyond float's range still give a defined, clamped table.
     EXPECT_EQ(cv::Vec2i(ContrastTable(100.0, 0.5, 1e300)[100], ContrastTable(100.0, 0.5, -1e300)[100]), cv::Vec2i(255, 0));
 
+    // The score by converting both images to HSV whole and counting on the channels.
     for (const cv::Mat& image : {MakeRings(211, 97), MakePhoto(160, 120)}) {
         const ContrastScorer scorer(image);
-        for (int step = 1; step <= 20; step += 3)
-            EXPECT_EQ(scorer.Score(step * 0.05), ScoreByWholeImage(image, step * 0.05)) << "step " << step;
+        cv::Mat hsv, gain;
+        std::vector<cv::Mat> b, a;
+        cv::cvtColor(image, hsv, cv::COLOR_BGR2HSV_FULL);
+        cv::split(hsv, b);
+        for (int step = 1; step <= 20; step += 3) {
+            cv::cvtColor(ApplyContrast(image, step * 0.05, 0.0), hsv, cv::COLOR_BGR2HSV_FULL);
+            cv::split(hsv, a);
+            cv::subtract(a[1], b[1], gain);  // saturates at 0
+            const int expected = cv::countNonZero((b[1] < 40) & (b[2] > 180)) -
+                                 cv::countNonZero((a[1] < 25) & (a[2] > 180)) +
+                                 cv::countNonZero((gain > 20) & (a[1] > 80) & (a[2] > 80));
+            EXPECT_EQ(scorer.Score(step * 0.05), expected) << "step " << step;
+        }
     }
 }
 
@@ -192,9 +180,8 @@ TEST(TranslucentModel, SizingAndContrastFollowTheRequestOrLeaveTheObjectAsItWas)
     for (const auto& [request, size, paletteSize] : cases) {
         reporter.values.clear();
         const cv::Mat preview = model.UpdatePreviewImage(request[0], request[1], request[2]);
-        EXPECT_EQ(reporter.values, kSizingReports) << request;
-        EXPECT_EQ(preview.size(), size) << request;
-        EXPECT_EQ(cv::Vec2i(model.QuantPalette().rows, int(model.CardMatches().size())), cv::Vec2i::all(paletteSize));
+        EXPECT_EQ(std::tuple(reporter.values, preview.size(), model.QuantPalette().rows, model.CardMatches().size()),
+                  std::tuple(kSizingReports, size, paletteSize, size_t(paletteSize))) << request;
         EXPECT_TRUE(Same(preview, Shown(model))) << request;
     }
     // No colours, 100 colours for 20 pixels (cv::Exception); pixel counts below 1 or beyond an int.
@@ -244,8 +231,7 @@ TEST(TranslucentModel, CopiesShareImagesAndMovesEmptyTheSource)
     EXPECT_TRUE(copy.SourceImage().data == original.SourceImage().data && copy.MatchedImage().data == original.MatchedImage().data);
     reporter.values.clear();
     copy.UpdatePreviewImage(30.0, 20.0, 1.0);  // the reporter is shared
-    EXPECT_EQ(reporter.values, kSizingReports);
-    EXPECT_NE(copy.QuantizedImage().data, original.QuantizedImage().data);
+    EXPECT_TRUE(reporter.values == kSizingReports && copy.QuantizedImage().data != original.QuantizedImage().data);
 
     PhotosTranslucent moved(std::move(original));
     EXPECT_EQ(moved.SourceImage().data, copy.SourceImage().data);
@@ -286,14 +272,13 @@ TEST(TranslucentModel, MaterialsTileTheSixLayerGridAndTheBodyFollowsTheGrey)
         for (const auto& v : meshes[material].vertices)  // the colour layers hang below z = 0
             ASSERT_TRUE(v[2] >= -(5 * kLayer + kLast) - 1e-5 && v[2] <= 1e-5) << material << ": " << v[2];
     }
-    // The body stands on z = 0: black pixels (12 - 6) layers high, white ones (8 - 6).
+    // The body stands on z = 0: black pixels (12 - 6) layers high, white ones (8 - 6). Vertices pair top, bottom.
     ExpectClosedAndOutward(meshes[4], true);
-    cv::Vec3d lowHighWhite(1e9, -1e9, 1e9);  // even vertices are the tops
-    for (size_t i = 0; i < meshes[4].vertices.size(); ++i) {
-        const double z = meshes[4].vertices[i][2];
-        lowHighWhite = {std::min(lowHighWhite[0], z), std::max(lowHighWhite[1], z), i % 2 ? lowHighWhite[2] : std::min(lowHighWhite[2], z)};
-    }
-    EXPECT_LT(cv::norm(lowHighWhite, cv::Vec3d(0.0, 6 * kLayer, 2 * kLayer)), 1e-5) << lowHighWhite;
+    const auto& body = meshes[4].vertices;
+    ASSERT_GE(body.size(), 2u);
+    const Eigen::Map<const Eigen::Matrix<float, 6, Eigen::Dynamic>> pairs(body[0].data(), 6, long(body.size() / 2));
+    const cv::Vec3d z(pairs.row(5).cwiseAbs().maxCoeff(), pairs.row(2).minCoeff(), pairs.row(2).maxCoeff());
+    EXPECT_LT(cv::norm(z, cv::Vec3d(0.0, 2 * kLayer, 6 * kLayer)), 1e-5) << "bottom, lowest and highest top: " << z;
 }
 
 }  // namespace
