@@ -40,6 +40,10 @@ bool Arguments::Parse(int argc, char** argv, int first)
             std::cout << Help();
             return false;
         }
+        if (word == "--version") {
+            std::cout << "orvane " << ORVANE_VERSION << "\n";
+            return false;
+        }
         std::string name = word.substr(2);
         std::string value;
         bool hasInlineValue = false;
@@ -90,7 +94,7 @@ std::string Arguments::Help() const
             left += "\n" + std::string(28, ' ');
         text << left << declared.help << "\n";
     }
-    text << "  --help                    this text\n";
+    text << "  --help                    this text\n  --version                 the tool's version\n";
     return text.str();
 }
 

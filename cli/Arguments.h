@@ -28,8 +28,8 @@ public:
     Arguments(std::string command, std::string usage, std::string summary,
               std::vector<std::string> positionalNames, std::vector<OptionSpec> options);
 
-    // Reads argv[first..argc). Returns false when --help was asked for (the help text is then
-    // printed to standard output). Throws UsageError for an unknown option, a missing value
+    // Reads argv[first..argc). Returns false when --help or --version was asked for (the answer
+    // is then printed to standard output). Throws UsageError for an unknown option, a missing value
     // or the wrong number of positional words.
     bool Parse(int argc, char** argv, int first);
 

@@ -43,16 +43,25 @@ int RunCard(int argc, char** argv, int first)
                    {}, options);
     if (!args.Parse(argc, argv, first)) return 0;
     const CommonSettings settings = ReadCommonSettings(args, "orvane-card", kCardOutputs);
+    // Options the chosen output cannot honour are mistakes, not wishes to ignore.
+    const bool simulate = args.Has("simulate");
+    for (const char* meshOption : {"only", "cell-size", "layer-height", "last-layer-height"})
+        if (simulate && args.Has(meshOption))
+            throw UsageError(std::string("--") + meshOption + " does not apply to --simulate, which writes only "
+                             "card-simulated.png");
+    if (!simulate && args.Has("cell-pixels")) throw UsageError("--cell-pixels applies only to --simulate");
     const double cellSize = args.PositiveNumber("cell-size", 2.0, kMaxStepMm);
     const double layerHeight = args.PositiveNumber("layer-height", 0.1, kMaxStepMm);
     const double lastLayerHeight = args.PositiveNumber("last-layer-height", 0.1, kMaxStepMm);
     const int cellPixels = args.Integer("cell-pixels", 10, 1, 200);
     const Materials materials = ReadMaterials(args);
+    WarnBelowNozzle(args, {{"cell-size", kFinestColourPixelMm}, {"layer-height", kFinestLayerMm},
+                           {"last-layer-height", kFinestLayerMm}});
 
     OutputFolder folder(settings.folder);
     JsonWriter json;
     json.BeginObject().Key("command").Value("card").Key("folder").Value(folder.Path());
-    if (args.Has("simulate")) {
+    if (simulate) {
         WriteSimulatedCard(materials, cellPixels, folder, "card-simulated.png");
     } else {
         TerminalProgress progress(!settings.quiet && StderrIsTerminal());

@@ -72,6 +72,20 @@ std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOp
         std::getline(words >> std::ws, colour.name);
         while (!colour.name.empty() && std::isspace(static_cast<unsigned char>(colour.name.back())))
             colour.name.pop_back();
+        // "ffffff 0.125 white" means an opacity written after a space: taken as a name, the
+        // colour would silently get the default opacity.
+        std::string first;
+        std::istringstream(colour.name) >> first;
+        bool isNumber = !first.empty();
+        try {
+            ParseNumber(first, "");
+        } catch (const UsageError&) {
+            isNumber = false;
+        }
+        if (isNumber)
+            throw UsageError(path + ":" + std::to_string(lineNumber) + ": '" + line +
+                             "': a number after the colour; write the opacity after a colon, e.g. " +
+                             word.substr(0, word.find(':')) + ":" + first);
         colours.push_back(std::move(colour));
     }
     if (file.bad()) throw UsageError("cannot read the colour file '" + path + "'");

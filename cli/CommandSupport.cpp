@@ -1,6 +1,7 @@
 #include "CommandSupport.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -17,12 +18,48 @@ namespace orvane_cli {
 
 namespace {
 
-ImageFile Decode(cv::Mat bytes, const std::string& what, const std::string& origin)
+// A JPEG whose data stops before its end marker: the decoder fills the missing part with grey
+// and only warns. Markers are walked up to the first scan; entropy-coded data never holds FF D9,
+// so the end marker must follow somewhere after it.
+bool IsTruncatedJpeg(const cv::Mat& bytes)
+{
+    const uint8_t* data = bytes.ptr<uint8_t>();
+    const size_t size = bytes.total();
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
+    size_t at = 2;
+    while (at + 4 <= size && data[at] == 0xFF) {
+        const uint8_t marker = data[at + 1];
+        if (marker == 0xD9) return false;
+        if (marker == 0xFF) { ++at; continue; }  // fill byte
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { at += 2; continue; }
+        at += 2 + (size_t(data[at + 2]) << 8 | data[at + 3]);
+        if (marker == 0xDA) {
+            for (size_t k = at; k + 1 < size; ++k)
+                if (data[k] == 0xFF && data[k + 1] == 0xD9) return false;
+            return true;
+        }
+    }
+    return true;
+}
+
+ImageFile Decode(cv::Mat bytes, const std::string& what, const std::string& origin, bool acceptDamaged)
 {
     cv::Mat image;
-    if (!bytes.empty()) image = cv::imdecode(bytes, cv::IMREAD_COLOR);
+    std::string warnings;
+    if (!bytes.empty()) {
+        StderrCapture capture;
+        image = cv::imdecode(bytes, cv::IMREAD_COLOR);
+        warnings = capture.Text();
+    }
     if (image.empty())
         throw UsageError("the " + what + " " + origin + " is not an image the image library can decode");
+    // The decoder's own words for broken data; other warnings (colour profiles) pass through.
+    const bool damaged = IsTruncatedJpeg(bytes) || warnings.find("Corrupt") != std::string::npos ||
+                         warnings.find("Premature end") != std::string::npos;
+    if (damaged && !acceptDamaged)
+        throw std::runtime_error("the " + what + " " + origin + " is damaged (cut short or corrupt); "
+                                 "--accept-damaged uses what can be read");
+    std::fputs(warnings.c_str(), stderr);
     return {bytes, image.size()};
 }
 
@@ -35,7 +72,7 @@ std::string Plain(double value)
 
 }  // namespace
 
-ImageFile ReadImageFile(const std::string& path, const std::string& what)
+ImageFile ReadImageFile(const std::string& path, const std::string& what, bool acceptDamaged)
 {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
@@ -57,14 +94,14 @@ ImageFile ReadImageFile(const std::string& path, const std::string& what)
         throw UsageError("cannot read the " + what + " '" + path + "'");
     cv::Mat bytes(1, static_cast<int>(data.size()), CV_8U);
     if (!data.empty()) std::memcpy(bytes.data, data.data(), data.size());
-    return Decode(bytes, what, "'" + path + "'");
+    return Decode(bytes, what, "'" + path + "'", acceptDamaged);
 }
 
 ImageFile ImageFromBytes(const unsigned char* data, std::size_t size, const std::string& what)
 {
     cv::Mat bytes(1, static_cast<int>(size), CV_8U);
     std::memcpy(bytes.data, data, size);
-    return Decode(bytes, what, "built into the tool");
+    return Decode(bytes, what, "built into the tool", false);
 }
 
 PrintSize ResolvePrintSize(const Arguments& args, cv::Size image, double defaultWidth, double defaultPixelSize)
@@ -97,6 +134,15 @@ PrintSize ResolvePrintSize(const Arguments& args, cv::Size image, double default
     return size;
 }
 
+void WarnBelowNozzle(const Arguments& args, const std::vector<std::pair<std::string, double>>& finest)
+{
+    for (const auto& [name, smallest] : finest) {
+        if (!args.Has(name) || args.Number(name, smallest) >= smallest) continue;
+        std::fprintf(stderr, "orvane: warning: --%s %s mm is finer than a 0.4 mm nozzle prints; %s mm is the "
+                     "smallest sensible value\n", name.c_str(), args.Text(name, "").c_str(), Plain(smallest).c_str());
+    }
+}
+
 std::vector<OptionSpec> CommonOptions(const std::string& defaultFolder, const std::string& outputs)
 {
     return {
@@ -116,6 +162,7 @@ CommonSettings ReadCommonSettings(const Arguments& args, const std::string& defa
     CheckOutputFolder(settings.folder);
     settings.json = args.Has("json");
     settings.quiet = args.Has("quiet");
+    settings.verbose = args.Has("verbose");
     if (!args.Has("only")) {
         settings.outputs.insert(allowedOutputs.begin(), allowedOutputs.end());
         return settings;

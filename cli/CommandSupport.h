@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,10 @@ struct ImageFile {
 };
 
 // Reads and test-decodes an image; throws UsageError naming what ("photo", "card") and the
-// path when the file is missing, unreadable or not a decodable image.
+// path when the file is missing, unreadable or not a decodable image, and std::runtime_error
+// when it is damaged (cut short, or data the decoder calls corrupt) unless acceptDamaged.
 // Only regular files of at most kMaxImageFileBytes are read.
-ImageFile ReadImageFile(const std::string& path, const std::string& what);
+ImageFile ReadImageFile(const std::string& path, const std::string& what, bool acceptDamaged);
 constexpr std::uintmax_t kMaxImageFileBytes = std::uintmax_t(512) << 20;
 // The same for bytes already in memory (the sample photo).
 ImageFile ImageFromBytes(const unsigned char* data, std::size_t size, const std::string& what);
@@ -51,6 +53,14 @@ constexpr double kMaxWorkingPixels = 10e6;
 constexpr double kMaxSizeMm = 10000.0;
 constexpr double kMaxStepMm = 100.0;
 
+// Smallest sizes that still print as intended with a 0.4 mm nozzle, in mm: a relief pixel, a
+// colour pixel or card cell (one extrusion wide), a layer.
+constexpr double kFinestReliefPixelMm = 0.1;
+constexpr double kFinestColourPixelMm = 0.4;
+constexpr double kFinestLayerMm = 0.04;
+// One "orvane: warning: ..." line on standard error for each option below its finest value.
+void WarnBelowNozzle(const Arguments& args, const std::vector<std::pair<std::string, double>>& finest);
+
 // The options every writing command takes, for its option table.
 std::vector<OptionSpec> CommonOptions(const std::string& defaultFolder, const std::string& outputs);
 
@@ -59,7 +69,7 @@ struct CommonSettings {
     std::set<std::string> outputs;  // the chosen output names
     bool json = false;
     bool quiet = false;
-    bool hideFit = false;  // drop the layer analysis' printed fit (the demo's output is a description)
+    bool verbose = false;  // show the layer analysis' fit (on standard error with --json)
 };
 
 // Reads --out, --only (checked against the allowed names), --json and --quiet.

@@ -56,7 +56,6 @@ int RunDemo(int argc, char** argv, int first)
     reliefSettings.outputs = {"preview", "body", "colours", "3mf", "stack", "swaps"};
     reliefSettings.json = json;
     reliefSettings.quiet = quiet;
-    reliefSettings.hideFit = true;
     CommonSettings translucentSettings = reliefSettings;
     translucentSettings.folder = (std::filesystem::path(root) / "translucent").string();
     translucentSettings.outputs = {"preview", "materials", "body", "3mf"};
@@ -85,7 +84,7 @@ int RunDemo(int argc, char** argv, int first)
     // The simulated card stands in for a photographed one.
     const Materials materials = DefaultMaterials();
     WriteSimulatedCard(materials, 10, top, "card-simulated.png");
-    const ImageFile card = ReadImageFile(top.Files().back().path, "card");
+    const ImageFile card = ReadImageFile(top.Files().back().path, "card", false);
 
     TranslucentJob translucent;
     translucent.size = DemoSize(photo.size, 60.0, 0.3);

@@ -24,7 +24,7 @@ const char* const kOverview =
     "                       a predicted photo of it\n"
     "  demo [FOLDER]        both roads on the built-in sample photo and a simulated card\n"
     "\n"
-    "'orvane COMMAND --help' lists a command's options, units and defaults.\n";
+    "'orvane COMMAND --help' lists a command's options, units and defaults; --version the version.\n";
 
 // Messages from the image library can span lines; a failure is reported on exactly one.
 std::string OneLine(const char* message)
@@ -45,6 +45,10 @@ int Run(int argc, char** argv)
     const std::string command = argv[1];
     if (command == "-h" || command == "--help" || command == "help") {
         std::cout << kOverview;
+        return 0;
+    }
+    if (command == "--version") {
+        std::cout << "orvane " << ORVANE_VERSION << "\n";
         return 0;
     }
     if (command == "relief") return RunRelief(argc, argv, 2);

@@ -6,6 +6,7 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <orvane/PhotosRelief.h>
 
 #include "Colours.h"
@@ -22,6 +23,20 @@ namespace {
 constexpr int kMaxLevels = CV_CN_MAX;
 
 const std::vector<std::string> kReliefOutputs = {"preview", "body", "colours", "3mf", "stack", "swaps"};
+
+// The photo the relief takes its heights from: as given, or its grey image inverted and bent by
+// the power curve, as a grey picture, which the relief's own grey conversion keeps as it is.
+cv::Mat HeightPhoto(const cv::Mat& bytes, bool invert, double gamma)
+{
+    if (!invert && gamma == 1.0) return bytes;
+    cv::Mat grey, curve(1, 256, CV_8U), shaped;
+    cv::cvtColor(cv::imdecode(bytes, cv::IMREAD_COLOR), grey, cv::COLOR_BGR2GRAY);
+    for (int g = 0; g < 256; ++g)
+        curve.at<uint8_t>(g) = cv::saturate_cast<uint8_t>(255.0 * std::pow((invert ? 255 - g : g) / 255.0, gamma));
+    cv::LUT(grey, curve, shaped);
+    const std::vector<unsigned char> png = EncodePng(shaped);
+    return cv::Mat(png, true).reshape(1, 1);
+}
 
 std::vector<NamedColour> DefaultPalette()
 {
@@ -88,6 +103,8 @@ ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo)
                                  ColourText(job.stack[static_cast<size_t>(k)]) + ") is a base level and must be " +
                                  ColourText(base) + ", the palette colour with the least blue, then green, then red");
     }
+    job.invert = args.Has("invert");
+    job.gamma = args.PositiveNumber("gamma", 1.0, 10.0);
     if (job.baseCount == 0 && job.grid.firstLayerHeight < job.grid.layerHeight)
         throw UsageError("with no base levels the first layer must be at least as thick as the others "
                          "(--first-layer-height >= --layer-height)");
@@ -106,11 +123,12 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
     const auto wants = [&](const char* name) { return settings.outputs.count(name) != 0; };
     const bool wantsVoxels = wants("colours") || wants("3mf");
 
-    Orvanes::PhotosRelief relief(photo.bytes, job.size.width, job.size.height, job.size.pixelSize, &progress,
-                                 palette);
+    Orvanes::PhotosRelief relief(HeightPhoto(photo.bytes, job.invert, job.gamma), job.size.width, job.size.height,
+                                 job.size.pixelSize, &progress, palette);
     if (!job.givenStack) {
-        // The layer analysis prints its fit to standard output; a JSON summary must stay clean.
-        StdoutDiversion diversion(settings.json || settings.hideFit, settings.quiet || settings.hideFit);
+        // The layer analysis prints its fit to standard output, which belongs to the tool's own
+        // report: the fit is dropped, or with --verbose shown on standard error beside a summary.
+        StdoutDiversion diversion(!settings.verbose || settings.json, !settings.verbose);
         relief.GetAutoLayerInfo(job.stack, job.baseCount, job.levelCount);
     }
     const int stackSize = static_cast<int>(job.stack.size());
@@ -196,6 +214,11 @@ std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder)
         {"layer-height", "MM", "height of one printed level in mm (default 0.1)"},
         {"first-layer-height", "MM", "height of the first printed layer in mm (default 0.2)"},
         {"stack", "FILE", "use this layer stack (a stack.txt from an earlier run) instead of the proposal"},
+        {"invert", "", "heights follow darkness: dark areas high, bright ones low"},
+        {"gamma", "G", "bend the height curve: grey g counts as 255 (g / 255)^G before the levels are assigned "
+                       "(default 1; after --invert)"},
+        {"accept-damaged", "", "use a photo the decoder finds cut short or corrupt, as far as it reads"},
+        {"verbose", "", "show the layer analysis' fit (on standard error with --json)"},
     };
     for (OptionSpec& entry : CommonOptions(defaultFolder, "preview, body, colours, 3mf, stack, swaps"))
         options.push_back(entry);
@@ -212,7 +235,7 @@ int RunRelief(int argc, char** argv, int first)
                    {"PHOTO"}, ReliefOptions("orvane-relief"));
     if (!args.Parse(argc, argv, first)) return 0;
     const CommonSettings settings = ReadCommonSettings(args, "orvane-relief", kReliefOutputs);
-    const ImageFile photo = ReadImageFile(args.Positional(0), "photo");
+    const ImageFile photo = ReadImageFile(args.Positional(0), "photo", args.Has("accept-damaged"));
     ReliefJob job = ReadReliefJob(args, photo);
 
     OutputFolder folder(settings.folder);
@@ -232,6 +255,8 @@ int RunRelief(int argc, char** argv, int first)
         names.erase(std::remove(names.begin(), names.end(), "stack.txt"), names.end());
         RefuseOverwritingInputs(folder, names);
     }
+    WarnBelowNozzle(args, {{"pixel-size", kFinestReliefPixelMm}, {"layer-height", kFinestLayerMm},
+                           {"first-layer-height", kFinestLayerMm}});
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());
     JsonWriter json;
     json.BeginObject().Key("command").Value("relief").Key("folder").Value(folder.Path());

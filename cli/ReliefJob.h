@@ -19,6 +19,8 @@ struct ReliefJob {
     int baseCount = 3;
     std::vector<Orvanes::LayerEntry> stack;  // given, or proposed by the work
     bool givenStack = false;
+    bool invert = false;  // heights follow darkness
+    double gamma = 1.0;   // power curve on the grey image, after the inversion
 };
 
 std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder);

@@ -69,6 +69,41 @@ StdoutDiversion::StdoutDiversion(bool active, bool quiet)
     ::close(target);
 }
 
+StderrCapture::StderrCapture()
+{
+    std::fflush(stderr);
+    file = std::tmpfile();
+    saved = file ? ::dup(STDERR_FILENO) : -1;
+    // Without a temporary file nothing is captured and the warnings go where they always went.
+    if (saved >= 0 && ::dup2(::fileno(file), STDERR_FILENO) < 0) Restore();
+}
+
+void StderrCapture::Restore()
+{
+    if (saved < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    saved = -1;
+}
+
+std::string StderrCapture::Text()
+{
+    Restore();
+    std::string text;
+    if (!file) return text;
+    std::rewind(file);
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    return text;
+}
+
+StderrCapture::~StderrCapture()
+{
+    Restore();
+    if (file) std::fclose(file);
+}
+
 StdoutDiversion::~StdoutDiversion()
 {
     if (saved < 0) return;

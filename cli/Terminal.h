@@ -1,6 +1,7 @@
 // What the tool shows on the terminal while it works: a progress bar on standard error, and a
 // guard that keeps the library's own standard-output text out of a --json summary.
 #pragma once
+#include <cstdio>
 #include <string>
 
 #include <orvane/OrvaneMesh.h>
@@ -48,6 +49,22 @@ public:
 
 private:
     int saved = -1;
+};
+
+// While alive, file descriptor 2 writes into a temporary file, so what a decoder warns about can
+// be read before the tool decides what to tell the person. Text() ends the capture.
+class StderrCapture {
+public:
+    StderrCapture();
+    ~StderrCapture();
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+    std::string Text();
+
+private:
+    void Restore();
+    int saved = -1;
+    std::FILE* file = nullptr;
 };
 
 }  // namespace orvane_cli

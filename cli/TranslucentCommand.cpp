@@ -32,6 +32,7 @@ std::vector<OptionSpec> TranslucentOptions(const std::string& defaultFolder)
         {"layer-height", "MM", "layer height in mm (default 0.1)"},
         {"last-layer-height", "MM", "height of the sixth colour layer, the white one, in mm (default 0.1)"},
         MaterialsOption(),
+        {"accept-damaged", "", "use a card or photo the decoder finds cut short or corrupt, as far as it reads"},
     };
     for (OptionSpec& entry : CommonOptions(defaultFolder, "preview, materials, body, 3mf")) options.push_back(entry);
     return options;
@@ -128,8 +129,8 @@ int RunTranslucent(int argc, char** argv, int first)
                    {"CARD", "PHOTO"}, TranslucentOptions("orvane-translucent"));
     if (!args.Parse(argc, argv, first)) return 0;
     const CommonSettings settings = ReadCommonSettings(args, "orvane-translucent", kTranslucentOutputs);
-    const ImageFile card = ReadImageFile(args.Positional(0), "card");
-    const ImageFile photo = ReadImageFile(args.Positional(1), "photo");
+    const ImageFile card = ReadImageFile(args.Positional(0), "card", args.Has("accept-damaged"));
+    const ImageFile photo = ReadImageFile(args.Positional(1), "photo", args.Has("accept-damaged"));
     const TranslucentJob job = ReadTranslucentJob(args, card, photo);
 
     OutputFolder folder(settings.folder);
@@ -141,6 +142,8 @@ int RunTranslucent(int argc, char** argv, int first)
     for (int k = 0; k < 4 && settings.outputs.count("materials"); ++k)
         names.push_back("material-" + std::to_string(k) + ".stl");
     RefuseOverwritingInputs(folder, names);
+    WarnBelowNozzle(args, {{"pixel-size", kFinestColourPixelMm}, {"layer-height", kFinestLayerMm},
+                           {"last-layer-height", kFinestLayerMm}});
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());
     JsonWriter json;
     json.BeginObject().Key("command").Value("translucent").Key("folder").Value(folder.Path());

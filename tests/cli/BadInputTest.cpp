@@ -28,14 +28,22 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
              {"palette.txt", "; my filaments\n000000:1 black\nwhite\n"},
              {"foreign.txt", "000000:1\n000000:1\nff0000:0.3\n"}, {"short.txt", "000000:1\nffffff:0.125\nffffff:0.125\n"},
              {"navy-base.txt", "000080:1\n000080:1\nff0000:0.3\n"}, {"big.txt", big.str()},
-             {"occupied", "a file where the folder should go"}, {"swaps.txt", "000000:1\nffffff:0.125\n"}})
+             {"occupied", "a file where the folder should go"}, {"spaced.txt", "ffffff 0.125 white\n"}, {"swaps.txt", "000000:1\nffffff:0.125\n"}})
         cli_test::WriteText(dir / name, text);
     cli_test::WriteText(dir / "huge.png", "");
     std::filesystem::resize_file(dir / "huge.png", (std::uintmax_t(512) << 20) + 1);  // sparse: costs no disk
+    std::vector<uint8_t> jpeg;  // an interrupted download
+    cv::imencode(".jpg", orvane_test::MakePhoto(120, 90), jpeg);
+    cli_test::WriteText(dir / "cut.jpg", std::string(jpeg.begin(), jpeg.begin() + jpeg.size() * 3 / 4));
     const std::vector<std::string> before = cli_test::FileNames(dir);
 
     // Each command line is split at spaces; the message must appear in the one line printed.
-    std::vector<std::pair<std::string, std::string>> cases = {
+    struct Case { std::string line, message; int status = 2; };
+    std::vector<Case> cases = {
+        {"relief cut.jpg", "the photo 'cut.jpg' is damaged (cut short or corrupt)", 1},
+        {"relief photo.png --palette spaced.txt", "spaced.txt:1: 'ffffff 0.125 white': a number after the colour"},
+        {"card --simulate --only 3mf", "--only does not apply to --simulate"},
+        {"card --cell-pixels 4", "--cell-pixels applies only to --simulate"},
         {"relief nothing-here.png", "cannot read the photo 'nothing-here.png'"},
         {"relief notes.png", "the photo 'notes.png' is not an image"},
         {"translucent missing-card.png photo.png", "cannot read the card"},
@@ -85,18 +93,20 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --only body,mesh", "unknown output 'mesh'"},
         {"relief photo.png --quiet --out occupied/sub", "cannot write into 'occupied/sub'"},
     };
-    for (const std::string option : {"--width", "--height", "--pixel-size", "--layer-height", "--first-layer-height"})
+    for (const std::string option : {"--width", "--height", "--pixel-size", "--layer-height", "--first-layer-height",
+                                     "--gamma"})
         cases.push_back({"relief photo.png " + option + " 0", option + " must be greater than 0"});
     for (const std::string colour : {"ff00", "ff8800a", "red", "#12345g", "ff0000:", "ff0000:2", "ff0000:-1", "0f0f0f:.5x"})
         cases.push_back({"relief photo.png --colour " + colour, "'" + colour + "' is not a colour"});
-    for (const auto& [line, message] : cases) {
+    for (const auto& [line, message, status] : cases) {
         SCOPED_TRACE("orvane " + line);
         const cli_test::RunResult run = RunTool(line, dir);
-        EXPECT_TRUE(run.status == 2 && run.out.empty()) << run.status << ", work began before the refusal: " << run.out;
+        EXPECT_TRUE(run.status == status && run.out.empty()) << run.status << ", work began before the refusal: " << run.out;
         EXPECT_TRUE(run.err.rfind("orvane: ", 0) == 0 && std::count(run.err.begin(), run.err.end(), '\n') == 1 &&
                     run.err.find(message) != std::string::npos) << run.err;
         EXPECT_EQ(cli_test::FileNames(dir), before) << "something was left behind";
     }
+    EXPECT_EQ(RunTool("relief cut.jpg --accept-damaged --only stack --out d", dir).status, 0) << "when asked to";
 }
 
 // Files appear under their names only when complete: a write that fails leaves neither a partial

@@ -162,3 +162,31 @@ TEST_F(RoadsEndToEnd, ProgressBarOnATerminalUnlessQuiet)
                   quiet.empty()) << shown;
     }
 }
+
+TEST_F(RoadsEndToEnd, HeightControlsWarningsVersionAndCleanStandardOutput)
+{
+    // 256 greys, one per column: inverting the ramp gives exactly the mirrored ramp, which the
+    // inversion must reach before the power curve bends it.
+    cv::Mat mirrored;
+    cv::flip(orvane_test::MakeRamp(256, 4), mirrored, 1);
+    ASSERT_TRUE(cv::imwrite((dir / "ramp.png").string(), orvane_test::MakeRamp(256, 4)));
+    ASSERT_TRUE(cv::imwrite((dir / "mirrored.png").string(), mirrored));
+    const std::string relief = " --width 128 --pixel-size 0.5 --colour 000000:1 --colour ffffff:0.2 --levels 8 --out ";
+    for (const std::string& run : {"ramp.png --invert --gamma 2 --only body" + relief + "a",
+                                   "mirrored.png --gamma 2 --only body" + relief + "b",
+                                   "mirrored.png --only body" + relief + "c"})
+        ASSERT_EQ(RunTool("relief " + run, dir).status, 0) << run;
+    EXPECT_EQ(cli_test::ReadText(dir / "a/relief.stl"), cli_test::ReadText(dir / "b/relief.stl"));
+    EXPECT_NE(cli_test::ReadText(dir / "b/relief.stl"), cli_test::ReadText(dir / "c/relief.stl"));
+
+    // The layer analysis' fit reaches standard output only when asked for.
+    EXPECT_EQ(RunTool("relief ramp.png --only stack" + relief + "d", dir).out, "wrote d/stack.txt\n");
+    EXPECT_NE(RunTool("relief ramp.png --only stack --verbose" + relief + "d", dir).out.find('['), std::string::npos);
+    // Sizes finer than a nozzle prints are warned about, and the work is still done.
+    const cli_test::RunResult fine = RunTool("card --cell-size 0.2 --layer-height 0.02 --only 3mf --out w", dir);
+    EXPECT_TRUE(fine.status == 0 && std::count(fine.err.begin(), fine.err.end(), '\n') == 2 &&
+                fine.err.find("warning: --cell-size 0.2 mm is finer than a 0.4 mm nozzle") != std::string::npos)
+        << fine.err;
+    EXPECT_EQ(RunTool("--version", dir).out, "orvane " ORVANE_VERSION "\n");
+    EXPECT_EQ(RunTool("card --version", dir).out, "orvane " ORVANE_VERSION "\n");
+}

@@ -112,6 +112,8 @@ TEST(CardMatching, PixelsTakeTheMatchOfTheirPaletteEntryAndTheLastOfEqualEntries
     EXPECT_EQ(cv::Vec3i(match.cardMatches[0].row, match.cardMatches[1].row, match.cardMatches[2].row), cv::Vec3i(10, 4, 15));
     const cv::Vec3b white(0, 0, 255), black(0, 0, 0), matchedRed(0, 255, 250);
     EXPECT_TRUE(Same(match.matchedImage, (cv::Mat_<cv::Vec3b>(2, 2) << white, black, matchedRed, white)));
+    const PaletteLookup row(palette.t());  // a row of colours is read like a column
+    EXPECT_EQ(cv::Vec3i(row.Find(red.val), row.Find(grey.val), row.Find(cv::Vec3b(1, 2, 3).val)), cv::Vec3i(1, 2, -1));
 }
 
 TEST(CardMatching, CellLayersSpellTheCellInBaseFourUnderAWhiteTop)
