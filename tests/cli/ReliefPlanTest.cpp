@@ -89,6 +89,7 @@ TEST(ReliefPlan, SwapListNamesEachColourChangeWithItsLayerAndThreshold)
     // The same colour with another opacity is another filament setting: a swap.
     EXPECT_EQ(SwapList({white, colour("ffffff:0.5")}, 0, 0, 255, grid).size(), 2u);
     EXPECT_GT(LayerGrid({0.2, 1e-300}).LayersBelow(5.0), 1000000) << "a hair-thin layer overflowed the count";
+    EXPECT_EQ(cv::Vec2i(grid.LayersBelow(0.09), grid.LayersBelow(0.11)), cv::Vec2i(0, 1)) << "the first layer's middle";
     // Blue first, as the library keeps colours.
     EXPECT_TRUE(ParseColour("#FF8800", 0.25f, "x") == LayerEntry(0x00, 0x88, 0xff, 0.25f));
 }

@@ -1,6 +1,7 @@
 // The relief model: working images, palette order, refusals, preview, per-colour voxel meshes, proposed stacks.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 
 #include "MeshChecks.h"
 #include "PhotosRelief.h"
@@ -237,7 +239,7 @@ TEST(ReliefVoxelMeshes, EmptyPalettesOrGridsGiveNoMeshes254LabelsStayApartAndMor
     EXPECT_THROW(Meshes(relief, {}, 513), cv::Exception);
 }
 
-TEST(AutoLayer, SmallPalettesAndFlatPicturesNeedNoAnalysis)
+TEST(AutoLayer, SmallPalettesAndFlatPicturesNeedNoAnalysisAndCropsOfAPhotoKeepTheirBands)
 {
     const auto propose = [](PhotosRelief relief, int baseCount, int layerCount) {
         std::vector<LayerEntry> stack{LayerEntry(1, 2, 3, 4)};  // replaced, not extended
@@ -253,5 +255,24 @@ TEST(AutoLayer, SmallPalettesAndFlatPicturesNeedNoAnalysis)
     testing::internal::CaptureStdout();  // the fit's coefficients
     EXPECT_EQ(propose(flat, 0, 9), expected);
     EXPECT_TRUE(propose(flat, 0, 0).empty() && propose(flat, 0, -3).empty());
+    testing::internal::GetCapturedStdout();
+
+    // Crops of a real photo reach the choices between edge clusters; bands pinned as palette indices.
+    const char* sampleDir = std::getenv("ORVANE_SAMPLE_DIR");  // the folder of chelsea.png
+    if (sampleDir == nullptr) GTEST_SKIP();
+    const cv::Mat sample = cv::imread(std::string(sampleDir) + "/chelsea.png", cv::IMREAD_COLOR);
+    const std::vector<LayerEntry> palette = {kBlack, {140, 63, 29, 0.4f}, {38, 165, 224, 0.35f}, kWhite};
+    const std::tuple<cv::Rect, size_t, const char*> crops[] = {
+        {{72, 24, 211, 58}, 4, "0000000000033333"}, {{80, 7, 77, 192}, 3, "0000000000022222"},
+        {{1, 167, 277, 27}, 4, "0000111111333333"}, {{17, 132, 244, 61}, 4, "0000111111333333"},
+        {{32, 6, 128, 190}, 3, "0000111111222222"}};
+    testing::internal::CaptureStdout();
+    for (const auto& [crop, colours, bands] : crops) {
+        const PhotosRelief relief = Relief(sample(crop).clone(), {palette.begin(), palette.begin() + colours});
+        std::string levels;
+        for (const LayerEntry& e : propose(relief, 2, 16))
+            levels += char('0' + (std::find(relief.Palette().begin(), relief.Palette().end(), e) - relief.Palette().begin()));
+        EXPECT_EQ(levels, bands) << crop;
+    }
     testing::internal::GetCapturedStdout();
 }

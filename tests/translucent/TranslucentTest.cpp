@@ -178,7 +178,7 @@ TEST(TranslucentModel, SizingAndContrastFollowTheRequestOrLeaveTheObjectAsItWas)
     // Request; working size; palette size. A width of 0 or less keeps the size, the palette follows it.
     const std::tuple<cv::Vec3d, cv::Size, int> cases[] = {
         {{100.0, 50.0, 0.5}, {200, 100}, 256}, {{5.0, 20.0, 0.5}, {10, 40}, 100}, {{10.7, 10.7, 1.0}, {10, 10}, 100},
-        {{-3.0, 1.0, 1.0}, {160, 120}, 9}, {{-400.0, 1.0, 1.0}, {160, 120}, 256}};
+        {{-3.0, 1.0, 1.0}, {160, 120}, 9}, {{-400.0, 1.0, 1.0}, {160, 120}, 256}, {{1.0, 10.0, 1.0}, {1, 10}, 1}};
     for (const auto& [request, size, paletteSize] : cases) {
         reporter.values.clear();
         const cv::Mat preview = model.UpdatePreviewImage(request[0], request[1], request[2]);
