@@ -44,7 +44,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --palette spaced.txt", "spaced.txt:1: 'ffffff 0.125 white': a number after the colour"},
         {"card --simulate --only 3mf", "--only does not apply to --simulate"},
         {"card --cell-pixels 4", "--cell-pixels applies only to --simulate"},
-        {"relief nothing-here.png", "cannot read the photo 'nothing-here.png'"},
+        {"relief -no-such.png", "cannot read the photo '-no-such.png'"},  // a single dash starts no option
         {"relief notes.png", "the photo 'notes.png' is not an image"},
         {"translucent missing-card.png photo.png", "cannot read the card"},
         {"translucent card.png notes.png", "the photo 'notes.png' is not an image"},

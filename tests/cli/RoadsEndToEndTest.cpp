@@ -119,9 +119,8 @@ TEST_F(RoadsEndToEnd, DemoRunsBothRoadsAndItsCardFeedsTheTranslucentRoad)
     ASSERT_EQ(run.status, 0) << run.err;
     const Json summary = Json::parse(run.out);
     EXPECT_EQ(summary["folder"], "show");
-    const cv::Mat embedded = cv::imread((dir / "show/photo.png").string(), cv::IMREAD_COLOR);
-    const cv::Mat sample = cv::imread(ORVANE_SAMPLE_PHOTO, cv::IMREAD_COLOR);
-    EXPECT_TRUE(orvane_test::Same(embedded, sample)) << "the built-in photo is the sample";
+    EXPECT_TRUE(orvane_test::Same(cv::imread((dir / "show/photo.png").string()), cv::imread(ORVANE_SAMPLE_PHOTO)))
+        << "the built-in photo is the sample";
     EXPECT_TRUE(cli_test::ExpectListedFiles(summary["relief"]["files"], dir, dir / "show/relief").count("relief.stl"));
     const auto triangles = cli_test::ExpectListedFiles(summary["translucent"]["files"], dir, dir / "show/translucent");
     EXPECT_EQ(triangles.size(), 5u) << "four materials and the body";
@@ -139,11 +138,12 @@ TEST_F(RoadsEndToEnd, DemoRunsBothRoadsAndItsCardFeedsTheTranslucentRoad)
     EXPECT_GT(white[0] + white[1] + white[2], cyan[0] + cyan[1] + cyan[2]);
     EXPECT_LT(cyan[2], cyan[0]);  // cyan stops red (the last channel) most
 
-    // A contrast given by hand is used as given.
-    const cli_test::RunResult manual = RunTool("translucent show/card-simulated.png show/photo.png --width 24 "
-                                               "--contrast 0.25 --brightness -0.1 --only preview --json --out m", dir);
-    ASSERT_EQ(manual.status, 0) << manual.err;
-    EXPECT_DOUBLE_EQ(Json::parse(manual.out)["contrast"].get<double>(), 0.25);
+    // The smallest card (a pixel a cell), equal layer bounds and a contrast given by hand are taken.
+    ASSERT_EQ(RunTool("card --simulate --cell-pixels 1 --out c", dir).status, 0);
+    const cli_test::RunResult manual = RunTool("translucent c/card-simulated.png show/photo.png --width 24 --contrast "
+                                               "0.25 --brightness -0.1 --min-layers 7 --max-layers 7 --only preview "
+                                               "--json --out m", dir);
+    EXPECT_TRUE(manual.status == 0 && Json::parse(manual.out)["contrast"] == 0.25) << manual.err;
     EXPECT_EQ(cli_test::FileNames(dir / "m"), std::vector<std::string>{"preview.png"});
 }
 
