@@ -77,6 +77,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --levels 3 --base-levels 5", "the level count (3) must exceed the base level count (5)"},
         {"relief photo.png --levels 4 --base-levels 4", "must exceed"},
         {"relief photo.png --levels 2.5", "whole number"},
+        {"relief photo.png --base-levels 0 --first-layer-height 0.05", "with no base levels the first layer must be"},
         {"relief photo.png --levels 600", "--levels must lie between 1 and 512"},
         {"relief photo.png --base-levels -1", "--base-levels must lie between"},
         {"translucent card.png photo.png --min-layers 10 --max-layers 8",

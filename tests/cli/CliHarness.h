@@ -24,8 +24,7 @@ RunResult RunTool(const std::string& line, const std::filesystem::path& cwd);
 std::string ReadText(const std::filesystem::path& path);
 void WriteText(const std::filesystem::path& path, const std::string& text);
 std::vector<std::string> FileNames(const std::filesystem::path& folder);  // sorted, not recursive
-// "name digest" lines for the files in folder: FNV-1a of the bytes, of the pixels for PNG files
-// (encoders may differ between machines, the pixels may not).
+// "name digest" lines for folder's files: FNV-1a of the bytes, of the pixels for PNG (encoders vary).
 std::string Digests(const std::filesystem::path& folder);
 
 // What admesh reports about an STL file before mending anything; NaN where it printed no figure.

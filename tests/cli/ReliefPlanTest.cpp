@@ -1,6 +1,5 @@
-// The single body, the swap list and the library's preview must agree level for level: a
-// slicer cutting at layer middles prints, at every grey value, exactly the layers whose colour
-// the preview shows on top, and the swap list loads that colour for them.
+// The single body, the swap list and the library's preview agree level for level: at every grey a
+// slicer cutting at layer middles prints the layers whose colour the preview shows on top.
 #include <numeric>
 #include <tuple>
 

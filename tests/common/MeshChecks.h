@@ -49,8 +49,7 @@ inline void ExpectClosedAndOutward(const Orvanes::OrvaneMesh& mesh, bool strict 
     EXPECT_TRUE(!solid || mesh.faces.empty() || SixVolume(mesh) > 0.0) << "faces point inward";
 }
 
-// The facet count a binary STL stream declares in bytes 80..83, after checking the stream
-// holds exactly that many 50-byte facets behind its 84-byte head.
+// The facet count in bytes 80..83 of a binary STL stream, once the stream holds just that many facets.
 inline uint32_t StlFacetCount(const char* data, int64_t size)
 {
     uint32_t count = 0;

@@ -67,7 +67,7 @@ inline cv::Mat EncodePng(const cv::Mat& image)
 inline std::vector<char> PngChars(const cv::Mat& image)
 {
     const cv::Mat bytes = EncodePng(image);
-    return std::vector<char>(bytes.ptr<char>(), bytes.ptr<char>() + bytes.total());
+    return {bytes.ptr<char>(), bytes.ptr<char>() + bytes.total()};
 }
 
 // Same size, type and every value.
