@@ -41,7 +41,7 @@ bool Arguments::Parse(int argc, char** argv, int first)
             return false;
         }
         if (word == "--version") {
-            std::cout << "orvane " << ORVANE_VERSION << "\n";
+            std::cout << VersionLine();
             return false;
         }
         std::string name = word.substr(2);
@@ -111,6 +111,8 @@ std::vector<std::string> Arguments::Texts(const std::string& name) const
     const auto found = values.find(name);
     return found == values.end() ? std::vector<std::string>() : found->second;
 }
+
+std::string VersionLine() { return std::string("orvane ") + ORVANE_VERSION + "\n"; }
 
 double ParseNumber(const std::string& text, const std::string& what)
 {

@@ -61,6 +61,9 @@ private:
     std::map<std::string, std::vector<std::string>> values;
 };
 
+// "orvane VERSION": what --version prints, for the tool and every command alike.
+std::string VersionLine();
+
 // Parses a whole word as a finite number; throws UsageError naming what for anything else.
 double ParseNumber(const std::string& text, const std::string& what);
 

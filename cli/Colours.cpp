@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -76,13 +78,9 @@ std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOp
         // colour would silently get the default opacity.
         std::string first;
         std::istringstream(colour.name) >> first;
-        bool isNumber = !first.empty();
-        try {
-            ParseNumber(first, "");
-        } catch (const UsageError&) {
-            isNumber = false;
-        }
-        if (isNumber)
+        char* end = nullptr;
+        const double number = std::strtod(first.c_str(), &end);
+        if (!first.empty() && *end == '\0' && std::isfinite(number))
             throw UsageError(path + ":" + std::to_string(lineNumber) + ": '" + line +
                              "': a number after the colour; write the opacity after a colon, e.g. " +
                              word.substr(0, word.find(':')) + ":" + first);

@@ -48,7 +48,7 @@ int Run(int argc, char** argv)
         return 0;
     }
     if (command == "--version") {
-        std::cout << "orvane " << ORVANE_VERSION << "\n";
+        std::cout << VersionLine();
         return 0;
     }
     if (command == "relief") return RunRelief(argc, argv, 2);
