@@ -5,6 +5,8 @@
 #include <map>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "CliHarness.h"
@@ -35,6 +37,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
     std::vector<uint8_t> jpeg;  // an interrupted download
     cv::imencode(".jpg", orvane_test::MakePhoto(120, 90), jpeg);
     cli_test::WriteText(dir / "cut.jpg", std::string(jpeg.begin(), jpeg.begin() + jpeg.size() * 3 / 4));
+    cli_test::WriteText(dir / "whole.jpg", std::string(jpeg.begin(), jpeg.end()));
     const std::vector<std::string> before = cli_test::FileNames(dir);
 
     // Each command line is split at spaces; the message must appear in the one line printed.
@@ -51,16 +54,14 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"translucent photo.png photo.png", "64 x 16"},
         {"relief photo.png --width=-5", "--width must be greater than 0"},
         {"relief photo.png --quiet=yes", "option --quiet takes no value"},
-        {"relief photo.png --width ten", "--width must be a number, not 'ten'"},
-        {"relief photo.png --width nan", "must be a number"},
+        {"relief photo.png --width ten", "--width must be a number, not 'ten'"}, {"relief photo.png --width nan", "must be a number"},
         {"relief photo.png --width 10 --height 10 --pixel-size 6", "gives 1 x 1 pixels"},
         {"relief photo.png --width 100 --height 1 --pixel-size 0.6", "at least 2 x 2"},
         {"relief photo.png --width 400 --pixel-size 0.1", "4000 x 3000 pixels; at most 10000000"},
         {"relief photo.png --width 10001", "the print would be 10001 x 7500.75 mm; at most 10000 mm"},
         {"relief photo.png --height 9000", "at most 10000 mm either way"},
         {"card --layer-height 101", "--layer-height must be at most 100"},
-        {"relief .", "the photo '.' is not a file"},
-        {"relief huge.png", "at most 512 MiB"},
+        {"relief .", "the photo '.' is not a file"}, {"relief huge.png", "at most 512 MiB"},
         {"relief preview.png --out .", "would overwrite the input 'preview.png'"},
         {"relief photo.png --only swaps --palette swaps.txt --out .", "would overwrite the input"},
         {"relief photo.png --out occupied", "'occupied' is not a folder"},
@@ -75,22 +76,17 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --colour 000080:1 --colour ff0000:0.3 --stack navy-base.txt --base-levels 2",
          "stack level 1 (000080:1) is a base level and must be ff0000:0.3"},
         {"relief photo.png --levels 3 --base-levels 5", "the level count (3) must exceed the base level count (5)"},
-        {"relief photo.png --levels 4 --base-levels 4", "must exceed"},
-        {"relief photo.png --levels 2.5", "whole number"},
+        {"relief photo.png --levels 4 --base-levels 4", "must exceed"}, {"relief photo.png --levels 2.5", "whole number"},
         {"relief photo.png --base-levels 0 --first-layer-height 0.05", "with no base levels the first layer must be"},
         {"relief photo.png --levels 600", "--levels must lie between 1 and 512"},
         {"relief photo.png --base-levels -1", "--base-levels must lie between"},
-        {"translucent card.png photo.png --min-layers 10 --max-layers 8",
-         "--max-layers (8) must not be below --min-layers (10)"},
+        {"translucent card.png photo.png --min-layers 10 --max-layers 8", "--max-layers (8) must not be below --min-layers (10)"},
         {"translucent card.png photo.png --min-layers 5", "--min-layers must lie between 6"},
         {"translucent card.png photo.png --auto-contrast --contrast 0.3", "leave out --contrast"},
-        {"", "no command given"},
-        {"sculpt", "unknown command 'sculpt'"},
-        {"relief", "needs PHOTO"},
+        {"", "no command given"}, {"sculpt", "unknown command 'sculpt'"}, {"relief", "needs PHOTO"},
         {"relief photo.png extra.png", "unexpected argument 'extra.png'"},
         {"relief photo.png --colours ff0000", "unknown option --colours"},
-        {"relief photo.png --width", "option --width needs a value"},
-        {"relief photo.png --width 5 --width 6", "more than once"},
+        {"relief photo.png --width", "option --width needs a value"}, {"relief photo.png --width 5 --width 6", "more than once"},
         {"relief photo.png --only body,mesh", "unknown output 'mesh'"},
         {"relief photo.png --quiet --out occupied/sub", "cannot write into 'occupied/sub'"},
     };
@@ -107,7 +103,8 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
                     run.err.find(message) != std::string::npos) << run.err;
         EXPECT_EQ(cli_test::FileNames(dir), before) << "something was left behind";
     }
-    EXPECT_EQ(RunTool("relief cut.jpg --accept-damaged --only stack --out d", dir).status, 0) << "when asked to";
+    for (const std::string line : {"cut.jpg --accept-damaged", "whole.jpg", "whole.jpg --base-levels 0"})
+        EXPECT_EQ(RunTool("relief " + line + " --only stack --out d", dir).status, 0) << line;
 }
 
 // Files appear under their names only when complete: a write that fails leaves neither a partial
@@ -118,7 +115,10 @@ TEST_F(BadInput, OutputFolderShowsCompleteFilesOnlyAndNothingAfterAFailure)
     EXPECT_FALSE(std::filesystem::exists(dir / "made")) << "created before the first write";
     folder.Write("a.txt", "stack", std::string("first"));
     const std::string path = folder.Write("a.txt", "stack", std::string("second, longer"));
+    const mode_t mask = ::umask(0);  // a new file of this user's, not mkstemp's private mode
+    ::umask(mask);
     EXPECT_EQ(cli_test::ReadText(path), "second, longer");
+    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0666 & ~mask));
 
     // A folder in the way of the final name: the rename fails after the bytes were written.
     std::filesystem::create_directories(dir / "made/on/demand/taken/inside");

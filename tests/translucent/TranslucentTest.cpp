@@ -77,6 +77,7 @@ TEST(CardMatching, MatchColourPicksTheNearestCellNotDarkerThanTheColour)
         {"pale and bright", nearCell, {40, 29, 201}, {0, 0, 255}, {15, 63}},
         {"saturation 30 is not pale", nearCell, {40, 30, 201}, {40, 20, 201}, {2, 3}},
         {"value 200 is not bright", nearCell, {40, 29, 200}, {40, 20, 200}, {2, 3}},
+        {"brightness weighs", {{{4, 5}, {40, 150, 100}}, {{6, 7}, {40, 100, 140}}}, {40, 100, 100}, {40, 100, 100}, {6, 7}},
         // Hue is circular: from 250, 235 is 15 steps away and 5 only 11; from 0, 129 is 127 away, 128 is 128.
         {"hue wraps", {{{0, 1}, {235, 200, 200}}, {{0, 9}, {5, 200, 200}}}, {250, 200, 200}, {5, 200, 200}, {0, 9}},
         {"half a turn", {{{0, 1}, {128, 200, 200}}, {{0, 9}, {129, 200, 200}}}, {0, 200, 200}, {129, 200, 200}, {0, 9}},
