@@ -52,7 +52,7 @@ ImageFile Decode(cv::Mat bytes, const std::string& what, const std::string& orig
         warnings = capture.Text();
     }
     if (image.empty())
-        throw UsageError("the " + what + " " + origin + " is not an image the image library can decode");
+        throw std::runtime_error("the " + what + " " + origin + " is not an image the image library can decode");
     // The decoder's own words for broken data; other warnings (colour profiles) pass through.
     const bool damaged = IsTruncatedJpeg(bytes) || warnings.find("Corrupt") != std::string::npos ||
                          warnings.find("Premature end") != std::string::npos;
@@ -88,10 +88,10 @@ ImageFile ReadImageFile(const std::string& path, const std::string& what, bool a
         throw UsageError("the " + what + " '" + path + "' is " + std::to_string(fileSize >> 20) +
                          " MiB; at most " + std::to_string(kMaxImageFileBytes >> 20) + " MiB are read");
     std::ifstream file(path, std::ios::binary);
-    if (!file) throw UsageError("cannot read the " + what + " '" + path + "': " + std::strerror(errno));
+    if (!file) throw std::runtime_error("cannot read the " + what + " '" + path + "': " + std::strerror(errno));
     std::vector<unsigned char> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (file.bad() || data.size() > kMaxImageFileBytes)
-        throw UsageError("cannot read the " + what + " '" + path + "'");
+        throw std::runtime_error("cannot read the " + what + " '" + path + "'");
     cv::Mat bytes(1, static_cast<int>(data.size()), CV_8U);
     if (!data.empty()) std::memcpy(bytes.data, data.data(), data.size());
     return Decode(bytes, what, "'" + path + "'", acceptDamaged);

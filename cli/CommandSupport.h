@@ -23,8 +23,9 @@ struct ImageFile {
 };
 
 // Reads and test-decodes an image; throws UsageError naming what ("photo", "card") and the
-// path when the file is missing, unreadable or not a decodable image, and std::runtime_error
-// when it is damaged (cut short, or data the decoder calls corrupt) unless acceptDamaged.
+// path when the path names no regular file, and std::runtime_error when the file cannot be
+// read, is not a decodable image, or is damaged (cut short, or data the decoder calls
+// corrupt) unless acceptDamaged.
 // Only regular files of at most kMaxImageFileBytes are read.
 ImageFile ReadImageFile(const std::string& path, const std::string& what, bool acceptDamaged);
 constexpr std::uintmax_t kMaxImageFileBytes = std::uintmax_t(512) << 20;

@@ -1,18 +1,21 @@
 // orvane relief PHOTO: the layered colour relief, as a single body with its filament swaps for
 // one nozzle, and as one mesh per colour for several.
 #include <algorithm>
+#include <cstdio>
 #include <cmath>
 #include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <orvane/PhotoMeshCreater.h>
 #include <orvane/PhotosRelief.h>
 
 #include "Colours.h"
 #include "CommandSupport.h"
 #include "Commands.h"
 #include "MeshFiles.h"
+#include "PhotoFraming.h"
 #include "ReliefJob.h"
 #include "ReliefPlan.h"
 
@@ -132,12 +135,11 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         relief.GetAutoLayerInfo(job.stack, job.baseCount, job.levelCount);
     }
     const int stackSize = static_cast<int>(job.stack.size());
+    const cv::Mat keep = WorkingKeep(job.keep, cv::Size(relief.WidthPx(), relief.HeightPx()));
 
     if (wants("preview") || wantsVoxels) {
         const cv::Mat preview = relief.UpdatePreviewImage(job.stack, job.baseCount, 0.0, 0.0, 0.0);
-        if (wants("preview")) {
-            folder.Write("preview.png", "preview", EncodePng(preview));
-        }
+        if (wants("preview")) folder.Write("preview.png", "preview", EncodePng(PaintLeftOut(preview, keep)));
     }
     if (wants("stack") && folder.InputAt("stack.txt").empty())
         folder.Write("stack.txt", "stack", StackText(job.stack, job.baseCount));
@@ -151,8 +153,10 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         folder.Write("swaps.txt", "swaps", SwapListText(swaps, job.grid, stackSize, printedLayers, names));
 
     if (wants("body")) {
-        WriteStl(folder, "relief.stl",
-                 relief.GetMesh(body.startLevel, body.endLevel, body.levelHeight, body.baseOffset));
+        Orvanes::OrvaneMesh mesh = relief.GetMesh(body.startLevel, body.endLevel, body.levelHeight, body.baseOffset);
+        // Left-out pixels keep the base: the plate that holds the relief together.
+        Orvanes::PhotoMeshCreater::LowerHeightMapTops(mesh, keep, job.grid.Top(job.baseCount - 1));
+        WriteStl(folder, "relief.stl", mesh);
     }
 
     if (wantsVoxels) {
@@ -160,7 +164,7 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         std::vector<Orvanes::LayerEntry> colours;
         progress.Begin("colour meshes");
         relief.GetVoxMeshes(job.stack, job.grid.layerHeight, job.grid.firstLayerHeight, job.baseCount,
-                            relief.PixelSize(), meshes, colours);
+                            relief.PixelSize(), keep, meshes, colours);
         progress.End();
         std::vector<ColouredMesh> coloured;
         for (size_t k = 0; k < meshes.size(); ++k) {
@@ -220,6 +224,7 @@ std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder)
         {"accept-damaged", "", "use a photo the decoder finds cut short or corrupt, as far as it reads"},
         {"verbose", "", "show the layer analysis' fit (on standard error with --json)"},
     };
+    for (OptionSpec& entry : FramingOptions()) options.push_back(entry);
     for (OptionSpec& entry : CommonOptions(defaultFolder, "preview, body, colours, 3mf, stack, swaps"))
         options.push_back(entry);
     return options;
@@ -235,8 +240,14 @@ int RunRelief(int argc, char** argv, int first)
                    {"PHOTO"}, ReliefOptions("orvane-relief"));
     if (!args.Parse(argc, argv, first)) return 0;
     const CommonSettings settings = ReadCommonSettings(args, "orvane-relief", kReliefOutputs);
-    const ImageFile photo = ReadImageFile(args.Positional(0), "photo", args.Has("accept-damaged"));
+    const FramedPhoto framed =
+        FramePhoto(args, ReadImageFile(args.Positional(0), "photo", args.Has("accept-damaged")), 100.0, 0.2);
+    const ImageFile& photo = framed.photo;
     ReliefJob job = ReadReliefJob(args, photo);
+    job.keep = framed.keep;
+    if (!job.keep.empty() && job.baseCount == 0)
+        throw UsageError("a cut-out background needs a base to hold the relief together: give --base-levels 1 or "
+                         "more, or --background keep");
 
     OutputFolder folder(settings.folder);
     std::vector<std::string> inputs = {args.Positional(0)};
@@ -255,6 +266,7 @@ int RunRelief(int argc, char** argv, int first)
         names.erase(std::remove(names.begin(), names.end(), "stack.txt"), names.end());
         RefuseOverwritingInputs(folder, names);
     }
+    std::fputs(framed.warning.c_str(), stderr);
     WarnBelowNozzle(args, {{"pixel-size", kFinestReliefPixelMm}, {"layer-height", kFinestLayerMm},
                            {"first-layer-height", kFinestLayerMm}});
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());

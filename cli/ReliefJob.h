@@ -2,6 +2,8 @@
 #pragma once
 #include <vector>
 
+#include <opencv2/core.hpp>
+
 #include "Colours.h"
 #include "CommandSupport.h"
 #include "ReliefPlan.h"
@@ -21,6 +23,7 @@ struct ReliefJob {
     bool givenStack = false;
     bool invert = false;  // heights follow darkness
     double gamma = 1.0;   // power curve on the grey image, after the inversion
+    cv::Mat keep;         // the photo's pixels to print above the base (see FramedPhoto); empty: all
 };
 
 std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder);

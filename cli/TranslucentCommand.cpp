@@ -1,6 +1,7 @@
 // orvane translucent CARD PHOTO: the translucent colour print, matched against a photographed
 // colour card.
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
@@ -8,6 +9,7 @@
 
 #include "Commands.h"
 #include "MeshFiles.h"
+#include "PhotoFraming.h"
 #include "TranslucentJob.h"
 
 namespace orvane_cli {
@@ -34,6 +36,7 @@ std::vector<OptionSpec> TranslucentOptions(const std::string& defaultFolder)
         MaterialsOption(),
         {"accept-damaged", "", "use a card or photo the decoder finds cut short or corrupt, as far as it reads"},
     };
+    for (OptionSpec& entry : FramingOptions()) options.push_back(entry);
     for (OptionSpec& entry : CommonOptions(defaultFolder, "preview, materials, body, 3mf")) options.push_back(entry);
     return options;
 }
@@ -87,13 +90,12 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
     } else {
         preview = translucent.UpdatePreviewImage(job.contrast, job.brightness);
     }
-    if (wants("preview")) {
-        folder.Write("preview.png", "preview", EncodePng(preview));
-    }
+    const cv::Mat keep = WorkingKeep(job.keep, preview.size());
+    if (wants("preview")) folder.Write("preview.png", "preview", EncodePng(PaintLeftOut(preview, keep)));
     if (wants("materials") || wants("body") || wants("3mf")) {
         progress.Begin("meshes");
         const std::vector<Orvanes::OrvaneMesh> meshes =
-            translucent.GetMeshes(job.minLayers, job.maxLayers, job.layerHeight, job.lastLayerHeight);
+            translucent.GetMeshes(job.minLayers, job.maxLayers, job.layerHeight, job.lastLayerHeight, keep);
         progress.End();
         std::vector<ColouredMesh> coloured;
         for (size_t k = 0; k < meshes.size(); ++k) {
@@ -130,8 +132,11 @@ int RunTranslucent(int argc, char** argv, int first)
     if (!args.Parse(argc, argv, first)) return 0;
     const CommonSettings settings = ReadCommonSettings(args, "orvane-translucent", kTranslucentOutputs);
     const ImageFile card = ReadImageFile(args.Positional(0), "card", args.Has("accept-damaged"));
-    const ImageFile photo = ReadImageFile(args.Positional(1), "photo", args.Has("accept-damaged"));
-    const TranslucentJob job = ReadTranslucentJob(args, card, photo);
+    const FramedPhoto framed =
+        FramePhoto(args, ReadImageFile(args.Positional(1), "photo", args.Has("accept-damaged")), 100.0, 0.4);
+    const ImageFile& photo = framed.photo;
+    TranslucentJob job = ReadTranslucentJob(args, card, photo);
+    job.keep = framed.keep;
 
     OutputFolder folder(settings.folder);
     folder.ProtectInputs({args.Positional(0), args.Positional(1)});
@@ -142,6 +147,7 @@ int RunTranslucent(int argc, char** argv, int first)
     for (int k = 0; k < 4 && settings.outputs.count("materials"); ++k)
         names.push_back("material-" + std::to_string(k) + ".stl");
     RefuseOverwritingInputs(folder, names);
+    std::fputs(framed.warning.c_str(), stderr);
     WarnBelowNozzle(args, {{"pixel-size", kFinestColourPixelMm}, {"layer-height", kFinestLayerMm},
                            {"last-layer-height", kFinestLayerMm}});
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());

@@ -15,6 +15,7 @@ struct TranslucentJob {
     double layerHeight = 0.1;
     double lastLayerHeight = 0.1;
     Materials materials;
+    cv::Mat keep;  // the photo's pixels to print (see FramedPhoto); empty: all
 };
 
 std::vector<OptionSpec> TranslucentOptions(const std::string& defaultFolder);

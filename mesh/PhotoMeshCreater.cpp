@@ -46,6 +46,24 @@ PhotoMeshCreater& PhotoMeshCreater::operator=(PhotoMeshCreater&& other) noexcept
 
 PhotoMeshCreater::~PhotoMeshCreater() = default;
 
+void PhotoMeshCreater::LowerHeightMapTops(OrvaneMesh& mesh, const cv::Mat& keep, double height)
+{
+    if (keep.empty()) return;
+    CV_Assert(keep.type() == CV_8UC1 && keep.dims == 2);
+    if (mesh.vertices.size() != 2 * keep.total())
+        throw std::invalid_argument("LowerHeightMapTops: " + std::to_string(mesh.vertices.size()) +
+                                    " vertices are not two per pixel of " + std::to_string(keep.cols) + " x " +
+                                    std::to_string(keep.rows));
+    // Top and bottom of a pixel differ along the turned z axis only.
+    const Eigen::Vector3f up = detail::MeshTurn() * Eigen::Vector3f(0.0f, 0.0f, -static_cast<float>(height));
+    Eigen::Vector3f* vertex = mesh.vertices.data();
+    for (int r = 0; r < keep.rows; ++r) {
+        const uint8_t* kept = keep.ptr<uint8_t>(r);
+        for (int c = 0; c < keep.cols; ++c, vertex += 2)
+            if (kept[c] == 0) vertex[0] = vertex[1] + up;
+    }
+}
+
 OrvaneMesh PhotoMeshCreater::CreateMeshByHeightMap(cv::Mat heightMap, double layerHeight, double pixelSize,
                                                     int layerCount, double baseHeight, double zOffset,
                                                     bool invert)

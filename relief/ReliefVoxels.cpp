@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -73,6 +74,16 @@ void PhotosRelief::GetVoxMeshes(const std::vector<LayerEntry>& stack, double lay
                                 double bottomLayerHeight, int baseCount, double voxelSize,
                                 std::vector<OrvaneMesh>& meshes, std::vector<LayerEntry>& colours)
 {
+    GetVoxMeshes(stack, layerHeight, bottomLayerHeight, baseCount, voxelSize, cv::Mat(), meshes, colours);
+}
+
+void PhotosRelief::GetVoxMeshes(const std::vector<LayerEntry>& stack, double layerHeight, double bottomLayerHeight,
+                                int baseCount, double voxelSize, const cv::Mat& keep,
+                                std::vector<OrvaneMesh>& meshes, std::vector<LayerEntry>& colours)
+{
+    if (!keep.empty() && (keep.type() != CV_8UC1 || keep.size() != greyImage.size()))
+        throw std::invalid_argument("GetVoxMeshes: the keep mask is not one 8-bit channel of the working size " +
+                                    std::to_string(greyImage.cols) + " x " + std::to_string(greyImage.rows));
     if (palette.size() > kMaxPaletteSize)
         throw std::invalid_argument("GetVoxMeshes: a palette of " + std::to_string(palette.size()) +
                                     " colours exceeds the limit of " + std::to_string(kMaxPaletteSize) +
@@ -83,7 +94,18 @@ void PhotosRelief::GetVoxMeshes(const std::vector<LayerEntry>& stack, double lay
     meshes.clear();
     colours.clear();
 
-    const cv::Mat grid = GetReliefVox(stack, baseCount);
+    cv::Mat grid = GetReliefVox(stack, baseCount);
+    if (!keep.empty() && !grid.empty()) {
+        // Channel 0 is the top level; the relief levels come before the base levels.
+        const int reliefCount = grid.channels() - baseCount;
+        const auto empty = static_cast<uint8_t>(palette.size() + 1);
+        for (int r = 0; r < grid.rows; ++r) {
+            const uint8_t* kept = keep.ptr<uint8_t>(r);
+            uint8_t* voxel = grid.ptr<uint8_t>(r);
+            for (int c = 0; c < grid.cols; ++c, voxel += grid.channels())
+                if (kept[c] == 0) std::fill(voxel, voxel + std::max(reliefCount, 0), empty);
+        }
+    }
     // One mesher for all colours: its vertex table keeps its capacity from colour to colour.
     PhotoMeshCreater mesher(progress);
     const size_t paletteSize = palette.size();

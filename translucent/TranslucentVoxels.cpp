@@ -56,14 +56,30 @@ cv::Mat PhotosTranslucent::GetCMYKTVox() const
 std::vector<OrvaneMesh> PhotosTranslucent::GetMeshes(int minLayers, int maxLayers, double layerHeight,
                                                      double lastLayerHeight)
 {
+    return GetMeshes(minLayers, maxLayers, layerHeight, lastLayerHeight, cv::Mat());
+}
+
+std::vector<OrvaneMesh> PhotosTranslucent::GetMeshes(int minLayers, int maxLayers, double layerHeight,
+                                                     double lastLayerHeight, const cv::Mat& keep)
+{
     RequirePhotograph("GetMeshes");
+    if (!keep.empty() && (keep.type() != CV_8UC1 || keep.size() != quantizedImage.size()))
+        throw std::invalid_argument("PhotosTranslucent::GetMeshes: the keep mask is not one 8-bit channel of the "
+                                    "working size " + std::to_string(quantizedImage.cols) + " x " +
+                                    std::to_string(quantizedImage.rows));
     const long long layerCount = static_cast<long long>(maxLayers) - minLayers + 1;
     if (layerCount > std::numeric_limits<int>::max() || layerCount < std::numeric_limits<int>::min())
         throw std::invalid_argument("PhotosTranslucent::GetMeshes: " + std::to_string(minLayers) + " to " +
                                     std::to_string(maxLayers) + " layers span more than an int counts");
     const double baseHeight = static_cast<double>(static_cast<long long>(minLayers) - kLayerCount) * layerHeight;
 
-    const cv::Mat grid = GetCMYKTVox();
+    cv::Mat grid = GetCMYKTVox();
+    for (int y = 0; y < grid.rows && !keep.empty(); ++y) {
+        const uint8_t* kept = keep.ptr<uint8_t>(y);
+        uint8_t* voxel = grid.ptr<uint8_t>(y);
+        for (int x = 0; x < grid.cols; ++x, voxel += kLayerCount)
+            if (kept[x] == 0) std::memset(voxel, kNoMaterial, kLayerCount);
+    }
     std::vector<OrvaneMesh> meshes;
     meshes.reserve(5);
     PhotoMeshCreater mesher(progress);
@@ -79,6 +95,7 @@ std::vector<OrvaneMesh> PhotosTranslucent::GetMeshes(int minLayers, int maxLayer
     cv::cvtColor(bgr, grey, cv::COLOR_BGR2GRAY);
     meshes.push_back(mesher.CreateMeshByHeightMap(grey, layerHeight, pixelSize, static_cast<int>(layerCount),
                                                   baseHeight, 0.0, true));
+    PhotoMeshCreater::LowerHeightMapTops(meshes.back(), keep, layerHeight);
     detail::Report(progress, 100);
     return meshes;
 }

@@ -40,6 +40,12 @@ public:
     OrvaneMesh CreateMeshFromVox(cv::Mat voxels, double voxelSize, double layerHeight,
                                  double lastLayerHeight, int label, int progressBegin, int progressEnd);
 
+    // Lowers the top of every pixel where keep is 0 to height above the bottom, in a mesh that
+    // CreateMeshByHeightMap made from a picture of keep's size; the solid stays closed, so a
+    // cut-out background keeps a plate of that height. keep: 8-bit single channel. Throws
+    // std::invalid_argument when the mesh does not have two vertices per pixel of keep.
+    static void LowerHeightMapTops(OrvaneMesh& mesh, const cv::Mat& keep, double height);
+
 private:
     bool IsVertexUsed(const cv::Mat& voxels, int i, int j, int k, int label) const;
 

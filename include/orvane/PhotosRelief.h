@@ -60,6 +60,11 @@ public:
     void GetVoxMeshes(const std::vector<LayerEntry>& stack, double layerHeight,
                       double bottomLayerHeight, int baseCount, double voxelSize,
                       std::vector<OrvaneMesh>& meshes, std::vector<LayerEntry>& colours);
+    // The same with the relief levels left out wherever keep (8-bit, one channel, the working
+    // size) is 0: only the base levels remain there. An empty keep keeps every pixel.
+    void GetVoxMeshes(const std::vector<LayerEntry>& stack, double layerHeight, double bottomLayerHeight,
+                      int baseCount, double voxelSize, const cv::Mat& keep, std::vector<OrvaneMesh>& meshes,
+                      std::vector<LayerEntry>& colours);
 
     // The order a palette is kept in: blue, then green, then red ascending; opacity takes no
     // part, so entries of equal colour keep no fixed order; NaN sorts after every number.

@@ -66,6 +66,11 @@ public:
     // where the preview is brightest and maxLayers where it is darkest.
     std::vector<OrvaneMesh> GetMeshes(int minLayers, int maxLayers, double layerHeight,
                                       double lastLayerHeight);
+    // The same with nothing printed wherever keep (8-bit, one channel, the working size) is 0
+    // but a plate of the body one layerHeight thick, which holds the print together. An empty
+    // keep keeps every pixel.
+    std::vector<OrvaneMesh> GetMeshes(int minLayers, int maxLayers, double layerHeight, double lastLayerHeight,
+                                      const cv::Mat& keep);
 
     // The six material labels (layer 0 first; 0, 1, 2 colour materials, 3 white) that the card
     // prints in a cell: what a printed card holds there and what a matched pixel is printed with.

@@ -38,6 +38,8 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
     cv::imencode(".jpg", orvane_test::MakePhoto(120, 90), jpeg);
     cli_test::WriteText(dir / "cut.jpg", std::string(jpeg.begin(), jpeg.begin() + jpeg.size() * 3 / 4));
     cli_test::WriteText(dir / "whole.jpg", std::string(jpeg.begin(), jpeg.end()));
+    cv::Mat mask(30, 40, CV_8U, cv::Scalar(0));
+    ASSERT_TRUE(cv::imwrite((dir / "black.png").string(), mask) && cv::imwrite((dir / "half.png").string(), mask.setTo(255, orvane_test::MakeRamp(40, 30) > 127)));
     const std::vector<std::string> before = cli_test::FileNames(dir);
 
     // Each command line is split at spaces; the message must appear in the one line printed.
@@ -48,9 +50,17 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"card --simulate --only 3mf", "--only does not apply to --simulate"},
         {"card --cell-pixels 4", "--cell-pixels applies only to --simulate"},
         {"relief -no-such.png", "cannot read the photo '-no-such.png'"},  // a single dash starts no option
-        {"relief notes.png", "the photo 'notes.png' is not an image"},
+        {"relief notes.png", "the photo 'notes.png' is not an image", 1},
         {"translucent missing-card.png photo.png", "cannot read the card"},
-        {"translucent card.png notes.png", "the photo 'notes.png' is not an image"},
+        {"translucent card.png notes.png", "the photo 'notes.png' is not an image", 1},
+        {"relief photo.png --fit squeeze", "--fit must be crop, pad or stretch, not 'squeeze'"},
+        {"relief photo.png --background none", "--background must be cut or keep"},
+        {"relief photo.png --mask half.png --background keep", "--background keep prints everything"},
+        {"translucent card.png photo.png --mask card.png", "the mask is 128 x 32 pixels; the photo is 40 x 30"},
+        {"relief photo.png --crop 0,0,41,30", "does not lie inside the photo of 40 x 30 pixels"},
+        {"relief photo.png --crop 1,2,3", "needs four numbers"}, {"relief photo.png --crop 1,2,3,a", "must be a number"},
+        {"relief photo.png --mask black.png", "leave nothing to print"},
+        {"relief photo.png --mask half.png --base-levels 0", "a cut-out background needs a base"},
         {"translucent photo.png photo.png", "64 x 16"},
         {"relief photo.png --width=-5", "--width must be greater than 0"},
         {"relief photo.png --quiet=yes", "option --quiet takes no value"},

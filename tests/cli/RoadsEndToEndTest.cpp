@@ -1,12 +1,15 @@
 // Every road end to end: the files, read back by admesh, lib3mf and the image library, agree with
 // each other and with the JSON summary; the demo's simulated card feeds the translucent road.
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "CliHarness.h"
 #include "TestImages.h"
@@ -188,4 +191,55 @@ TEST_F(RoadsEndToEnd, HeightControlsWarningsVersionAndCleanStandardOutput)
         << fine.err;
     EXPECT_EQ(RunTool("--version", dir).out + RunTool("card --version", dir).out,
               "orvane " ORVANE_VERSION "\norvane " ORVANE_VERSION "\n");
+}
+
+// The highest point above floor of the triangles of an STL that lie wholly left of `column`
+// (x = -column * pixel), or -1 when none does.
+static double HighestLeftOf(const std::filesystem::path& stl, double column, double pixel, double floor = 0.0)
+{
+    const std::string bytes = cli_test::ReadText(stl);
+    double highest = -1.0;
+    for (size_t at = 84 + 12; at + 36 <= bytes.size(); at += 50) {
+        float v[9];
+        std::memcpy(v, bytes.data() + at, sizeof v);
+        if (std::max({-v[0], -v[3], -v[6]}) < column * pixel) highest = std::max({highest, v[2] - floor, v[5] - floor, v[8] - floor});
+    }
+    return highest;
+}
+
+TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAspect)
+{
+    cv::Mat photo, bgra;
+    cv::resize(cv::imread(ORVANE_SAMPLE_PHOTO), photo, {96, 64}, 0, 0, cv::INTER_AREA);
+    cv::cvtColor(photo, bgra, cv::COLOR_BGR2BGRA);
+    bgra(cv::Rect(0, 0, 40, 64)).setTo(cv::Scalar::all(0));  // a black, transparent left part
+    ASSERT_TRUE(cv::imwrite((dir / "cut.png").string(), bgra) && cv::imwrite((dir / "photo.png").string(), photo));
+    ASSERT_TRUE(cv::imwrite((dir / "square.png").string(), photo(cv::Rect(16, 0, 64, 64))));
+    ASSERT_EQ(RunTool("card --simulate --cell-pixels 1 --out c", dir).status, 0);
+    for (const std::string line : {"relief cut.png --width 48 --pixel-size 0.5 --out r",
+                                   "translucent c/card-simulated.png cut.png --width 48 --pixel-size 0.5 --out t",
+                                   "relief photo.png --width 40 --height 40 --pixel-size 0.5 --only preview --out crop",
+                                   "relief square.png --width 40 --pixel-size 0.5 --only preview --out square",
+                                   "relief photo.png --width 48 --height 48 --pixel-size 0.5 --fit pad --out pad"})
+        ASSERT_EQ(RunTool(line, dir).status, 0) << line;
+
+    // Left of column 40 the preview shows the checkerboard, the meshes only the base (0.2 + 2 x 0.1
+    // mm), the translucent materials nothing and its body a plate one layer thick.
+    const cv::Mat preview = cv::imread((dir / "r/preview.png").string());
+    int checkered = 0;
+    for (int r = 0; r < 64; ++r)
+        for (int c = 0; c < 40; ++c) checkered += preview.at<cv::Vec3b>(r, c) == cv::Vec3b::all((r / 8 + c / 8) % 2 ? 204 : 255);
+    EXPECT_EQ(checkered, 40 * 64);
+    for (const std::string& name : cli_test::FileNames(dir / "r")) {
+        if (name.find(".stl") == std::string::npos) continue;
+        SCOPED_TRACE(name);
+        EXPECT_LE(HighestLeftOf(dir / "r" / name, 39.5, 0.5, name[0] == 'c' ? -2.1 : 0.0), 0.4 + 1e-4);  // voxels hang
+    }
+    EXPECT_NEAR(HighestLeftOf(dir / "r/relief.stl", 39.5, 0.5), 0.4, 1e-4);
+    EXPECT_GT(HighestLeftOf(dir / "r/relief.stl", 96, 0.5), 1.0);
+    EXPECT_NEAR(HighestLeftOf(dir / "t/body.stl", 39.5, 0.5), 0.1, 1e-4);
+    for (const std::string name : {"material-0.stl", "material-1.stl", "material-2.stl", "material-3.stl"})
+        EXPECT_EQ(HighestLeftOf(dir / "t" / name, 39.5, 0.5), -1.0) << name;
+    EXPECT_TRUE(orvane_test::Same(cv::imread((dir / "crop/preview.png").string()), cv::imread((dir / "square/preview.png").string())));
+    EXPECT_EQ(cv::imread((dir / "pad/preview.png").string()).at<cv::Vec3b>(0, 8), cv::Vec3b::all(204)) << "padding is background";
 }
