@@ -59,8 +59,7 @@ int RunCard(int argc, char** argv, int first)
                            {"last-layer-height", kFinestLayerMm}});
 
     OutputFolder folder(settings.folder);
-    JsonWriter json;
-    json.BeginObject().Key("command").Value("card").Key("folder").Value(folder.Path());
+    Json json = {{"command", "card"}, {"folder", folder.Path()}};
     if (simulate) {
         WriteSimulatedCard(materials, cellPixels, folder, "card-simulated.png");
     } else {
@@ -68,7 +67,6 @@ int RunCard(int argc, char** argv, int first)
         WriteCardMeshes(materials, cellSize, layerHeight, lastLayerHeight, settings, folder, progress);
     }
     JsonFiles(json, folder);
-    json.EndObject();
     PrintSummary(settings, folder, json);
     return 0;
 }

@@ -161,6 +161,7 @@ CommonSettings ReadCommonSettings(const Arguments& args, const std::string& defa
     if (settings.folder.empty()) throw UsageError("--out must name a folder");
     CheckOutputFolder(settings.folder);
     settings.json = args.Has("json");
+    if (settings.json) RequireUtf8(settings.folder, "the folder name '" + settings.folder + "'");
     settings.quiet = args.Has("quiet");
     settings.verbose = args.Has("verbose");
     if (!args.Has("only")) {
@@ -215,21 +216,29 @@ std::vector<unsigned char> EncodePng(const cv::Mat& image)
     return png;
 }
 
-void JsonFiles(JsonWriter& json, const OutputFolder& folder)
+void JsonFiles(Json& json, const OutputFolder& folder)
 {
-    json.Key("files").BeginArray();
+    Json& files = json["files"] = Json::array();
     for (const WrittenFile& file : folder.Files()) {
-        json.BeginObject().Key("path").Value(file.path).Key("kind").Value(file.kind).Key("bytes").Value(file.bytes);
-        if (file.triangles >= 0) json.Key("triangles").Value(file.triangles);
-        json.EndObject();
+        Json entry = {{"path", file.path}, {"kind", file.kind}, {"bytes", file.bytes}};
+        if (file.triangles >= 0) entry["triangles"] = file.triangles;
+        files.push_back(std::move(entry));
     }
-    json.EndArray();
 }
 
-void PrintSummary(const CommonSettings& settings, const OutputFolder& folder, const JsonWriter& json)
+void RequireUtf8(const std::string& text, const std::string& what)
+{
+    try {
+        (void)Json(text).dump();
+    } catch (const Json::type_error&) {
+        throw UsageError(what + " is not UTF-8, which the JSON summary needs; rename it or leave out --json");
+    }
+}
+
+void PrintSummary(const CommonSettings& settings, const OutputFolder& folder, const Json& json)
 {
     if (settings.json) {
-        std::cout << json.Text() << std::endl;
+        std::cout << json.dump() << std::endl;
         return;
     }
     for (const WrittenFile& file : folder.Files()) {

@@ -88,9 +88,9 @@ void CheckOutputFolder(const std::string& folder);
 std::vector<unsigned char> EncodePng(const cv::Mat& image);
 
 // The files written, as a JSON array member "files" of the open object.
-void JsonFiles(JsonWriter& json, const OutputFolder& folder);
+void JsonFiles(Json& json, const OutputFolder& folder);
 
 // Prints the JSON summary, or a plain list of the files written, on standard output.
-void PrintSummary(const CommonSettings& settings, const OutputFolder& folder, const JsonWriter& json);
+void PrintSummary(const CommonSettings& settings, const OutputFolder& folder, const Json& json);
 
 }  // namespace orvane_cli

@@ -64,8 +64,7 @@ int RunDemo(int argc, char** argv, int first)
     OutputFolder top(root);
     top.Write("photo.png", "photo", reinterpret_cast<const char*>(kSamplePhoto), kSamplePhotoSize);
     TerminalProgress progress(!quiet && StderrIsTerminal());
-    JsonWriter summary;
-    summary.BeginObject().Key("command").Value("demo").Key("folder").Value(root);
+    Json summary = {{"command", "demo"}, {"folder", root}};
 
     ReliefJob relief;
     relief.size = DemoSize(photo.size, 60.0, 0.3);
@@ -76,10 +75,8 @@ int RunDemo(int argc, char** argv, int first)
     relief.levelCount = 18;
     relief.baseCount = 3;
     OutputFolder reliefFolder(reliefSettings.folder);
-    summary.Key("relief").BeginObject();
-    RunReliefJob(relief, photo, reliefSettings, reliefFolder, progress, summary);
-    JsonFiles(summary, reliefFolder);
-    summary.EndObject();
+    RunReliefJob(relief, photo, reliefSettings, reliefFolder, progress, summary["relief"]);
+    JsonFiles(summary["relief"], reliefFolder);
 
     // The simulated card stands in for a photographed one.
     const Materials materials = DefaultMaterials();
@@ -93,15 +90,13 @@ int RunDemo(int argc, char** argv, int first)
     translucent.maxLayers = 14;
     translucent.materials = materials;
     OutputFolder translucentFolder(translucentSettings.folder);
-    summary.Key("translucent").BeginObject();
-    RunTranslucentJob(translucent, card, photo, translucentSettings, translucentFolder, progress, summary);
-    JsonFiles(summary, translucentFolder);
-    summary.EndObject();
+    RunTranslucentJob(translucent, card, photo, translucentSettings, translucentFolder, progress,
+                      summary["translucent"]);
+    JsonFiles(summary["translucent"], translucentFolder);
     JsonFiles(summary, top);
-    summary.EndObject();
 
     if (json) {
-        std::cout << summary.Text() << std::endl;
+        std::cout << summary.dump() << std::endl;
     } else {
         std::cout << "demo written to " << root << ":\n";
         ListFiles(top);

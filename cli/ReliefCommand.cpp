@@ -115,7 +115,7 @@ ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo)
 }
 
 void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& settings, OutputFolder& folder,
-                  TerminalProgress& progress, JsonWriter& json)
+                  TerminalProgress& progress, Json& json)
 {
     std::vector<Orvanes::LayerEntry> palette;
     std::vector<std::pair<Orvanes::LayerEntry, std::string>> names;
@@ -185,22 +185,18 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         }
     }
 
-    json.Key("working_size").BeginObject().Key("cols").Value(relief.WidthPx()).Key("rows").Value(relief.HeightPx())
-        .Key("pixel_size").Value(relief.PixelSize()).EndObject();
-    json.Key("grey_range").BeginArray().Value(relief.GreyMin()).Value(relief.GreyMax()).EndArray();
-    json.Key("base_levels").Value(job.baseCount);
-    json.Key("stack_given").Value(job.givenStack);
-    json.Key("stack").BeginArray();
+    json["working_size"] = {{"cols", relief.WidthPx()}, {"rows", relief.HeightPx()}, {"pixel_size", relief.PixelSize()}};
+    json["grey_range"] = {relief.GreyMin(), relief.GreyMax()};
+    json["base_levels"] = job.baseCount;
+    json["stack_given"] = job.givenStack;
+    Json& stack = json["stack"] = Json::array();
     for (const Orvanes::LayerEntry& entry : job.stack)
-        json.BeginObject().Key("colour").Value(HexOf(entry)).Key("opacity").Value(double(entry[3])).EndObject();
-    json.EndArray();
-    json.Key("printed_layers").Value(printedLayers);
-    json.Key("swaps").BeginArray();
+        stack.push_back({{"colour", HexOf(entry)}, {"opacity", double(entry[3])}});
+    json["printed_layers"] = printedLayers;
+    Json& swapList = json["swaps"] = Json::array();
     for (const ColourSwap& swap : swaps)
-        json.BeginObject().Key("layer").Value(swap.layerNumber).Key("from").Value(swap.bottom)
-            .Key("to").Value(swap.top).Key("colour").Value(HexOf(swap.colour))
-            .Key("opacity").Value(double(swap.colour[3])).EndObject();
-    json.EndArray();
+        swapList.push_back({{"layer", swap.layerNumber}, {"from", swap.bottom}, {"to", swap.top},
+                            {"colour", HexOf(swap.colour)}, {"opacity", double(swap.colour[3])}});
 }
 
 std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder)
@@ -270,11 +266,9 @@ int RunRelief(int argc, char** argv, int first)
     WarnBelowNozzle(args, {{"pixel-size", kFinestReliefPixelMm}, {"layer-height", kFinestLayerMm},
                            {"first-layer-height", kFinestLayerMm}});
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());
-    JsonWriter json;
-    json.BeginObject().Key("command").Value("relief").Key("folder").Value(folder.Path());
+    Json json = {{"command", "relief"}, {"folder", folder.Path()}};
     RunReliefJob(job, photo, settings, folder, progress, json);
     JsonFiles(json, folder);
-    json.EndObject();
     PrintSummary(settings, folder, json);
     return 0;
 }

@@ -33,6 +33,6 @@ ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo);
 
 // Builds the relief and writes the chosen outputs; adds its members to the open JSON object.
 void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& settings, OutputFolder& folder,
-                  TerminalProgress& progress, JsonWriter& json);
+                  TerminalProgress& progress, Json& json);
 
 }  // namespace orvane_cli

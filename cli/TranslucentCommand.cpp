@@ -73,7 +73,7 @@ TranslucentJob ReadTranslucentJob(const Arguments& args, const ImageFile& card, 
 
 void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const ImageFile& photo,
                        const CommonSettings& settings, OutputFolder& folder, TerminalProgress& progress,
-                       JsonWriter& json)
+                       Json& json)
 {
     const auto wants = [&](const char* name) { return settings.outputs.count(name) != 0; };
     progress.Begin("matching colours");
@@ -114,11 +114,11 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
         }
         if (wants("3mf")) folder.Write("translucent.3mf", "3mf", ThreeMfPackage(coloured));
     }
-    json.Key("working_size").BeginObject().Key("cols").Value(preview.cols).Key("rows").Value(preview.rows)
-        .Key("pixel_size").Value(translucent.PixelSize()).EndObject();
-    json.Key("photo_colours").Value(translucent.QuantPalette().rows);
-    json.Key("auto_contrast").Value(job.autoContrast);
-    json.Key("contrast").Value(double(contrast)).Key("brightness").Value(double(brightness));
+    json["working_size"] = {{"cols", preview.cols}, {"rows", preview.rows}, {"pixel_size", translucent.PixelSize()}};
+    json["photo_colours"] = translucent.QuantPalette().rows;
+    json["auto_contrast"] = job.autoContrast;
+    json["contrast"] = double(contrast);
+    json["brightness"] = double(brightness);
 }
 
 int RunTranslucent(int argc, char** argv, int first)
@@ -151,11 +151,9 @@ int RunTranslucent(int argc, char** argv, int first)
     WarnBelowNozzle(args, {{"pixel-size", kFinestColourPixelMm}, {"layer-height", kFinestLayerMm},
                            {"last-layer-height", kFinestLayerMm}});
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());
-    JsonWriter json;
-    json.BeginObject().Key("command").Value("translucent").Key("folder").Value(folder.Path());
+    Json json = {{"command", "translucent"}, {"folder", folder.Path()}};
     RunTranslucentJob(job, card, photo, settings, folder, progress, json);
     JsonFiles(json, folder);
-    json.EndObject();
     PrintSummary(settings, folder, json);
     return 0;
 }

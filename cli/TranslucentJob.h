@@ -26,6 +26,6 @@ TranslucentJob ReadTranslucentJob(const Arguments& args, const ImageFile& card, 
 // Matches, renders and writes the chosen outputs; adds its members to the open JSON object.
 void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const ImageFile& photo,
                        const CommonSettings& settings, OutputFolder& folder, TerminalProgress& progress,
-                       JsonWriter& json);
+                       Json& json);
 
 }  // namespace orvane_cli

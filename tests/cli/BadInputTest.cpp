@@ -58,6 +58,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --mask half.png --background keep", "--background keep prints everything"},
         {"translucent card.png photo.png --mask card.png", "the mask is 128 x 32 pixels; the photo is 40 x 30"},
         {"relief photo.png --crop 0,0,41,30", "does not lie inside the photo of 40 x 30 pixels"},
+        {"relief photo.png --json --out bad\xff", "the folder name 'bad\xff' is not UTF-8"},
         {"relief photo.png --crop 1,2,3", "needs four numbers"}, {"relief photo.png --crop 1,2,3,a", "must be a number"},
         {"relief photo.png --mask black.png", "leave nothing to print"},
         {"relief photo.png --mask half.png --base-levels 0", "a cut-out background needs a base"},
