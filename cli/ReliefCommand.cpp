@@ -41,6 +41,31 @@ cv::Mat HeightPhoto(const cv::Mat& bytes, bool invert, double gamma)
     return cv::Mat(png, true).reshape(1, 1);
 }
 
+// A margin of the base plate around the picture: the photo at the working size (resized as the
+// relief would resize it, so the picture's pixels stay the same) grown by border pixels that
+// keep nothing above the base. The print grows by the margin on each side.
+void AddBorder(ReliefJob& job, FramedPhoto& framed, double borderMm)
+{
+    const int border = std::max(1, static_cast<int>(std::lround(borderMm / job.size.pixelSize)));
+    const cv::Size working(job.size.cols, job.size.rows);
+    cv::Mat picture, keep = WorkingKeep(job.keep, working);
+    cv::resize(cv::imdecode(framed.photo.bytes, cv::IMREAD_COLOR), picture, working, 0.0, 0.0, cv::INTER_LINEAR);
+    if (keep.empty()) keep = cv::Mat(working, CV_8U, cv::Scalar(255));
+    cv::copyMakeBorder(picture, picture, border, border, border, border, cv::BORDER_REPLICATE);
+    cv::copyMakeBorder(keep, job.keep, border, border, border, border, cv::BORDER_CONSTANT, cv::Scalar(0));
+    const std::vector<unsigned char> png = EncodePng(picture);
+    framed.photo = {cv::Mat(png, true).reshape(1, 1), picture.size()};
+    job.size.cols += 2 * border;
+    job.size.rows += 2 * border;
+    if (double(job.size.cols) * job.size.rows > kMaxWorkingPixels)
+        throw UsageError("--border " + std::to_string(borderMm) + " grows the working image to " +
+                         std::to_string(job.size.cols) + " x " + std::to_string(job.size.rows) + " pixels; at most " +
+                         std::to_string(static_cast<long>(kMaxWorkingPixels)) + " are supported");
+    // Half a pixel over the grid's width, so the relief's floor(width / pixel) gives it back.
+    job.size.width = (job.size.cols + 0.5) * job.size.pixelSize;
+    job.size.height = (job.size.rows + 0.5) * job.size.pixelSize;
+}
+
 std::vector<NamedColour> DefaultPalette()
 {
     return {{ParseColour("000000:1", 1.0f, ""), "black"}, {ParseColour("ffffff:0.125", 1.0f, ""), "white"}};
@@ -218,6 +243,7 @@ std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder)
         {"gamma", "G", "bend the height curve: grey g counts as 255 (g / 255)^G before the levels are assigned "
                        "(default 1; after --invert)"},
         {"accept-damaged", "", "use a photo the decoder finds cut short or corrupt, as far as it reads"},
+        {"border", "MM", "a flat margin of the base plate, in the base colour, this wide around the picture"},
         {"verbose", "", "show the layer analysis' fit (on standard error with --json)"},
     };
     for (OptionSpec& entry : FramingOptions()) options.push_back(entry);
@@ -236,11 +262,12 @@ int RunRelief(int argc, char** argv, int first)
                    {"PHOTO"}, ReliefOptions("orvane-relief"));
     if (!args.Parse(argc, argv, first)) return 0;
     const CommonSettings settings = ReadCommonSettings(args, "orvane-relief", kReliefOutputs);
-    const FramedPhoto framed =
+    FramedPhoto framed =
         FramePhoto(args, ReadImageFile(args.Positional(0), "photo", args.Has("accept-damaged")), 100.0, 0.2);
-    const ImageFile& photo = framed.photo;
-    ReliefJob job = ReadReliefJob(args, photo);
+    ReliefJob job = ReadReliefJob(args, framed.photo);
     job.keep = framed.keep;
+    if (args.Has("border")) AddBorder(job, framed, args.PositiveNumber("border", 0.0, kMaxSizeMm));
+    const ImageFile& photo = framed.photo;
     if (!job.keep.empty() && job.baseCount == 0)
         throw UsageError("a cut-out background needs a base to hold the relief together: give --base-levels 1 or "
                          "more, or --background keep");

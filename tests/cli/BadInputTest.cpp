@@ -102,7 +102,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --quiet --out occupied/sub", "cannot write into 'occupied/sub'"},
     };
     for (const std::string option : {"--width", "--height", "--pixel-size", "--layer-height", "--first-layer-height",
-                                     "--gamma"})
+                                     "--gamma", "--border"})
         cases.push_back({"relief photo.png " + option + " 0", option + " must be greater than 0"});
     for (const std::string colour : {"ff00", "ff8800a", "red", "#12345g", "ff0000:", "ff0000:2", "ff0000:-1", "0f0f0f:.5x"})
         cases.push_back({"relief photo.png --colour " + colour, "'" + colour + "' is not a colour"});

@@ -220,8 +220,11 @@ TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAs
                                    "translucent c/card-simulated.png cut.png --width 48 --pixel-size 0.5 --out t",
                                    "relief photo.png --width 40 --height 40 --pixel-size 0.5 --only preview --out crop",
                                    "relief square.png --width 40 --pixel-size 0.5 --only preview --out square",
-                                   "relief photo.png --width 48 --height 48 --pixel-size 0.5 --fit pad --out pad"})
+                                   "relief photo.png --width 48 --height 48 --pixel-size 0.5 --fit pad --out pad",
+                                   "relief photo.png --width 48 --pixel-size 0.5 --border 2 --only preview,body --out b"})
         ASSERT_EQ(RunTool(line, dir).status, 0) << line;
+    EXPECT_NE(RunTool("relief photo.png --width 48 --pixel-size 0.1 --only stack", dir).err.find("more than 4 times"),
+              std::string::npos) << "96 photo pixels across make 480 working pixels";
 
     // Left of column 40 the preview shows the checkerboard, the meshes only the base (0.2 + 2 x 0.1
     // mm), the translucent materials nothing and its body a plate one layer thick.
@@ -242,4 +245,7 @@ TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAs
         EXPECT_EQ(HighestLeftOf(dir / "t" / name, 39.5, 0.5), -1.0) << name;
     EXPECT_TRUE(orvane_test::Same(cv::imread((dir / "crop/preview.png").string()), cv::imread((dir / "square/preview.png").string())));
     EXPECT_EQ(cv::imread((dir / "pad/preview.png").string()).at<cv::Vec3b>(0, 8), cv::Vec3b::all(204)) << "padding is background";
+    // A 2 mm border: 4 pixels of base plate on each side.
+    EXPECT_EQ(cv::imread((dir / "b/preview.png").string()).size(), cv::Size(104, 72));
+    EXPECT_NEAR(HighestLeftOf(dir / "b/relief.stl", 3.5, 0.5), 0.4, 1e-4);
 }
