@@ -114,7 +114,8 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
                     run.err.find(message) != std::string::npos) << run.err;
         EXPECT_EQ(cli_test::FileNames(dir), before) << "something was left behind";
     }
-    for (const std::string line : {"cut.jpg --accept-damaged", "whole.jpg", "whole.jpg --base-levels 0"})
+    for (const std::string line : {"cut.jpg --accept-damaged", "whole.jpg", "whole.jpg --base-levels 0",
+                                   "photo.png --width 1 --height 1 --pixel-size 0.5"})  // 2 x 2, the fewest
         EXPECT_EQ(RunTool("relief " + line + " --only stack --out d", dir).status, 0) << line;
 }
 

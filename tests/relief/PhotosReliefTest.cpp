@@ -106,6 +106,11 @@ TEST(ReliefModel, RefusesUnreadableInputsAndSizesWithoutPixelsAndResamplesWithou
     EXPECT_THROW(PhotosRelief(cv::Mat(1, 5, CV_8U, cv::Scalar(7)), 10, 10, 1, nullptr, {}), cv::Exception) << "junk";
     EXPECT_THROW(PhotosRelief(cv::Mat(), 10, 10, 1, nullptr, {}), cv::Exception);
     EXPECT_THROW(PhotosRelief(std::string("/nonexistent/photo.png"), 10, 10, 1, nullptr, {}), cv::Exception);
+    const cv::Mat png = orvane_test::EncodePng(MakeRings(8, 8));
+    cv::Mat twoColumns(static_cast<int>(png.total()), 2, CV_8U);  // the bytes down one column: not continuous
+    png.reshape(1, static_cast<int>(png.total())).copyTo(twoColumns.col(0));
+    EXPECT_EQ(PhotosRelief(twoColumns.col(0), 10, 10, 1, nullptr, {}).GreyMax(), 255);
+    EXPECT_EQ(PhotosRelief::LevelGreyStep(0, 255, 0), 0) << "no relief levels, no step";
     const cv::Vec3d sizes[] = {{0.5, 10, 1}, {10, 10, 0}, {10, 10, -1}, {1e300, 10, 1e-300}, {std::nan(""), 10, 1}};
     for (const cv::Vec3d& s : sizes) EXPECT_THROW(Relief(MakeRings(8, 8), {}, s[0], s[1], s[2]), std::invalid_argument) << s;
 
