@@ -199,11 +199,9 @@ static double HighestLeftOf(const std::filesystem::path& stl, double column, dou
 {
     const std::string bytes = cli_test::ReadText(stl);
     double highest = -1.0;
-    for (size_t at = 84 + 12; at + 36 <= bytes.size(); at += 50) {
-        float v[9];
-        std::memcpy(v, bytes.data() + at, sizeof v);
+    float v[9];  // the corners of a facet, after its normal
+    for (size_t at = 96; at + sizeof v <= bytes.size() && std::memcpy(v, bytes.data() + at, sizeof v); at += 50)
         if (std::max({-v[0], -v[3], -v[6]}) < column * pixel) highest = std::max({highest, v[2] - floor, v[5] - floor, v[8] - floor});
-    }
     return highest;
 }
 
@@ -213,8 +211,8 @@ TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAs
     cv::resize(cv::imread(ORVANE_SAMPLE_PHOTO), photo, {96, 64}, 0, 0, cv::INTER_AREA);
     cv::cvtColor(photo, bgra, cv::COLOR_BGR2BGRA);
     bgra(cv::Rect(0, 0, 40, 64)).setTo(cv::Scalar::all(0));  // a black, transparent left part
-    ASSERT_TRUE(cv::imwrite((dir / "cut.png").string(), bgra) && cv::imwrite((dir / "photo.png").string(), photo));
-    ASSERT_TRUE(cv::imwrite((dir / "square.png").string(), photo(cv::Rect(16, 0, 64, 64))));
+    ASSERT_TRUE(cv::imwrite((dir / "cut.png").string(), bgra) && cv::imwrite((dir / "photo.png").string(), photo) &&
+                cv::imwrite((dir / "square.png").string(), photo(cv::Rect(16, 0, 64, 64))));
     ASSERT_EQ(RunTool("card --simulate --cell-pixels 1 --out c", dir).status, 0);
     for (const std::string line : {"relief cut.png --width 48 --pixel-size 0.5 --out r",
                                    "translucent c/card-simulated.png cut.png --width 48 --pixel-size 0.5 --out t",
@@ -233,11 +231,8 @@ TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAs
     for (int r = 0; r < 64; ++r)
         for (int c = 0; c < 40; ++c) checkered += preview.at<cv::Vec3b>(r, c) == cv::Vec3b::all((r / 8 + c / 8) % 2 ? 204 : 255);
     EXPECT_EQ(checkered, 40 * 64);
-    for (const std::string& name : cli_test::FileNames(dir / "r")) {
-        if (name.find(".stl") == std::string::npos) continue;
-        SCOPED_TRACE(name);
-        EXPECT_LE(HighestLeftOf(dir / "r" / name, 39.5, 0.5, name[0] == 'c' ? -2.1 : 0.0), 0.4 + 1e-4);  // voxels hang
-    }
+    for (const std::string& name : cli_test::FileNames(dir / "r"))  // voxels hang from z = 0
+        EXPECT_LE(name.find(".stl") == std::string::npos ? 0.0 : HighestLeftOf(dir / "r" / name, 39.5, 0.5, name[0] == 'c' ? -2.1 : 0.0), 0.4 + 1e-4) << name;
     EXPECT_NEAR(HighestLeftOf(dir / "r/relief.stl", 39.5, 0.5), 0.4, 1e-4);
     EXPECT_GT(HighestLeftOf(dir / "r/relief.stl", 96, 0.5), 1.0);
     EXPECT_NEAR(HighestLeftOf(dir / "t/body.stl", 39.5, 0.5), 0.1, 1e-4);
@@ -245,7 +240,6 @@ TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAs
         EXPECT_EQ(HighestLeftOf(dir / "t" / name, 39.5, 0.5), -1.0) << name;
     EXPECT_TRUE(orvane_test::Same(cv::imread((dir / "crop/preview.png").string()), cv::imread((dir / "square/preview.png").string())));
     EXPECT_EQ(cv::imread((dir / "pad/preview.png").string()).at<cv::Vec3b>(0, 8), cv::Vec3b::all(204)) << "padding is background";
-    // A 2 mm border: 4 pixels of base plate on each side.
-    EXPECT_EQ(cv::imread((dir / "b/preview.png").string()).size(), cv::Size(104, 72));
+    EXPECT_EQ(cv::imread((dir / "b/preview.png").string()).size(), cv::Size(104, 72)) << "2 mm: 4 pixels of base plate each side";
     EXPECT_NEAR(HighestLeftOf(dir / "b/relief.stl", 3.5, 0.5), 0.4, 1e-4);
 }
