@@ -150,6 +150,8 @@ std::vector<OptionSpec> CommonOptions(const std::string& defaultFolder, const st
         {"only", "LIST", "comma-separated outputs to write, from: " + outputs + " (default all)"},
         {"json", "", "print a JSON summary on standard output"},
         {"quiet", "", "no progress bar"},
+        {"verbose", "", "list the files written on standard output (relief: and the layer analysis' fit, on standard "
+                        "error with --json)"},
     };
 }
 
@@ -241,6 +243,8 @@ void PrintSummary(const CommonSettings& settings, const OutputFolder& folder, co
         std::cout << json.dump() << std::endl;
         return;
     }
+    // A run that succeeds says nothing unless asked: the files are where --out says.
+    if (!settings.verbose) return;
     for (const WrittenFile& file : folder.Files()) {
         std::cout << "wrote " << file.path;
         if (file.triangles >= 0) std::cout << " (" << file.triangles << " triangles)";

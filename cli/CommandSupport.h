@@ -70,7 +70,7 @@ struct CommonSettings {
     std::set<std::string> outputs;  // the chosen output names
     bool json = false;
     bool quiet = false;
-    bool verbose = false;  // show the layer analysis' fit (on standard error with --json)
+    bool verbose = false;  // list the files written; relief: show the layer analysis' fit
 };
 
 // Reads --out, --only (checked against the allowed names), --json and --quiet.
@@ -90,7 +90,7 @@ std::vector<unsigned char> EncodePng(const cv::Mat& image);
 // The files written, as a JSON array member "files" of the open object.
 void JsonFiles(Json& json, const OutputFolder& folder);
 
-// Prints the JSON summary, or a plain list of the files written, on standard output.
+// Prints the JSON summary, or with --verbose a plain list of the files written, on standard output.
 void PrintSummary(const CommonSettings& settings, const OutputFolder& folder, const Json& json);
 
 }  // namespace orvane_cli

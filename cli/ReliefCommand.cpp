@@ -244,7 +244,6 @@ std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder)
                        "(default 1; after --invert)"},
         {"accept-damaged", "", "use a photo the decoder finds cut short or corrupt, as far as it reads"},
         {"border", "MM", "a flat margin of the base plate, in the base colour, this wide around the picture"},
-        {"verbose", "", "show the layer analysis' fit (on standard error with --json)"},
     };
     for (OptionSpec& entry : FramingOptions()) options.push_back(entry);
     for (OptionSpec& entry : CommonOptions(defaultFolder, "preview, body, colours, 3mf, stack, swaps"))
