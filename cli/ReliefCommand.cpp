@@ -8,12 +8,15 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <orvane/ColourDifference.h>
 #include <orvane/PhotoMeshCreater.h>
 #include <orvane/PhotosRelief.h>
+#include <orvane/StackPlanner.h>
 
 #include "Colours.h"
 #include "CommandSupport.h"
 #include "Commands.h"
+#include "Fidelity.h"
 #include "MeshFiles.h"
 #include "PhotoFraming.h"
 #include "ReliefJob.h"
@@ -25,7 +28,7 @@ namespace {
 
 constexpr int kMaxLevels = CV_CN_MAX;
 
-const std::vector<std::string> kReliefOutputs = {"preview", "body", "colours", "3mf", "stack", "swaps"};
+const std::vector<std::string> kReliefOutputs = {"preview", "fidelity", "body", "colours", "3mf", "stack", "swaps"};
 
 // The photo the relief takes its heights from: as given, or its grey image inverted and bent by
 // the power curve, as a grey picture, which the relief's own grey conversion keeps as it is.
@@ -131,6 +134,9 @@ ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo)
                                  ColourText(job.stack[static_cast<size_t>(k)]) + ") is a base level and must be " +
                                  ColourText(base) + ", the palette colour with the least blue, then green, then red");
     }
+    const std::string plan = args.Text("plan", "colours");
+    if (plan != "colours" && plan != "edges") throw UsageError("--plan must be colours or edges, not '" + plan + "'");
+    job.planByEdges = plan == "edges";
     job.invert = args.Has("invert");
     job.gamma = args.PositiveNumber("gamma", 1.0, 10.0);
     if (job.baseCount == 0 && job.grid.firstLayerHeight < job.grid.layerHeight)
@@ -153,19 +159,29 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
 
     Orvanes::PhotosRelief relief(HeightPhoto(photo.bytes, job.invert, job.gamma), job.size.width, job.size.height,
                                  job.size.pixelSize, &progress, palette);
-    if (!job.givenStack) {
+    const cv::Mat keep = WorkingKeep(job.keep, cv::Size(relief.WidthPx(), relief.HeightPx()));
+    if (!job.givenStack && job.planByEdges) {
         // The layer analysis prints its fit to standard output, which belongs to the tool's own
         // report: the fit is dropped, or with --verbose shown on standard error beside a summary.
         StdoutDiversion diversion(!settings.verbose || settings.json, !settings.verbose);
         relief.GetAutoLayerInfo(job.stack, job.baseCount, job.levelCount);
+    } else if (!job.givenStack) {
+        progress.Begin("planning colours");
+        job.stack = Orvanes::PlanStack(relief, job.baseCount, job.levelCount, keep);
+        progress.End();
     }
     const int stackSize = static_cast<int>(job.stack.size());
-    const cv::Mat keep = WorkingKeep(job.keep, cv::Size(relief.WidthPx(), relief.HeightPx()));
 
-    if (wants("preview") || wantsVoxels) {
-        const cv::Mat preview = relief.UpdatePreviewImage(job.stack, job.baseCount, 0.0, 0.0, 0.0);
-        if (wants("preview")) folder.Write("preview.png", "preview", EncodePng(PaintLeftOut(preview, keep)));
-    }
+    const cv::Mat preview = relief.UpdatePreviewImage(job.stack, job.baseCount, 0.0, 0.0, 0.0);
+    if (wants("preview")) folder.Write("preview.png", "preview", EncodePng(PaintLeftOut(preview, keep)));
+    const cv::Mat errors = Orvanes::ColourErrorMap(relief.ColourImage(), preview);
+    const ColourError error = MeasureColourError(errors, keep);
+    if (wants("fidelity"))
+        folder.Write("fidelity.png", "fidelity",
+                     EncodePng(FidelityImage(relief.ColourImage(), PaintLeftOut(preview, keep), errors)));
+    if (!settings.quiet)
+        std::fprintf(stderr, "orvane: colour error of the preview against the photo (CIEDE2000): mean %.1f, "
+                     "95th percentile %.1f\n", error.mean, error.p95);
     if (wants("stack") && folder.InputAt("stack.txt").empty())
         folder.Write("stack.txt", "stack", StackText(job.stack, job.baseCount));
 
@@ -218,6 +234,7 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
     for (const Orvanes::LayerEntry& entry : job.stack)
         stack.push_back({{"colour", HexOf(entry)}, {"opacity", double(entry[3])}});
     json["printed_layers"] = printedLayers;
+    json["colour_error"] = {{"mean", error.mean}, {"p95", error.p95}};
     Json& swapList = json["swaps"] = Json::array();
     for (const ColourSwap& swap : swaps)
         swapList.push_back({{"layer", swap.layerNumber}, {"from", swap.bottom}, {"to", swap.top},
@@ -239,6 +256,8 @@ std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder)
         {"layer-height", "MM", "height of one printed level in mm (default 0.1)"},
         {"first-layer-height", "MM", "height of the first printed layer in mm (default 0.2)"},
         {"stack", "FILE", "use this layer stack (a stack.txt from an earlier run) instead of the proposal"},
+        {"plan", "HOW", "how the stack is proposed: colours (the filaments whose preview is closest to the photo, "
+                        "default) or edges (from where the picture's edges cluster)"},
         {"invert", "", "heights follow darkness: dark areas high, bright ones low"},
         {"gamma", "G", "bend the height curve: grey g counts as 255 (g / 255)^G before the levels are assigned "
                        "(default 1; after --invert)"},
@@ -246,7 +265,7 @@ std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder)
         {"border", "MM", "a flat margin of the base plate, in the base colour, this wide around the picture"},
     };
     for (OptionSpec& entry : FramingOptions()) options.push_back(entry);
-    for (OptionSpec& entry : CommonOptions(defaultFolder, "preview, body, colours, 3mf, stack, swaps"))
+    for (OptionSpec& entry : CommonOptions(defaultFolder, "preview, fidelity, body, colours, 3mf, stack, swaps"))
         options.push_back(entry);
     return options;
 }
@@ -278,7 +297,7 @@ int RunRelief(int argc, char** argv, int first)
     std::vector<std::string> names;
     for (const auto& [output, name] : {std::pair<const char*, const char*>{"preview", "preview.png"},
                                        {"body", "relief.stl"}, {"3mf", "relief.3mf"}, {"swaps", "swaps.txt"},
-                                       {"stack", "stack.txt"}})
+                                       {"stack", "stack.txt"}, {"fidelity", "fidelity.png"}})
         if (settings.outputs.count(output)) names.push_back(name);
     RefuseOverwritingInputs(folder, names);
     if (args.Has("stack")) {

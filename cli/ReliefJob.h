@@ -21,6 +21,7 @@ struct ReliefJob {
     int baseCount = 3;
     std::vector<Orvanes::LayerEntry> stack;  // given, or proposed by the work
     bool givenStack = false;
+    bool planByEdges = false;  // the library's edge proposal instead of the colour planner
     bool invert = false;  // heights follow darkness
     double gamma = 1.0;   // power curve on the grey image, after the inversion
     cv::Mat keep;         // the photo's pixels to print above the base (see FramedPhoto); empty: all

@@ -92,7 +92,7 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     ASSERT_EQ(mine.status, 0) << mine.err;
     EXPECT_EQ(cli_test::Digests(dir / "mine"),
               "colour-1-000000.stl 109e4d65dc43e443\ncolour-3-1d3f8c.stl 4ca8c07d5de82ee6\n"
-              "colour-4-ffffff.stl b2303ec6f12494f4\npreview.png 7d8f9da514382f43\nrelief.3mf 7f1c0d756e708b66\n"
+              "colour-4-ffffff.stl b2303ec6f12494f4\nfidelity.png 9106c2562b76ce77\npreview.png 7d8f9da514382f43\nrelief.3mf 7f1c0d756e708b66\n"
               "relief.stl f442c7eb9d3b926f\nstack.txt 75fe81c2cdf03e24\nswaps.txt 18161e7e903ce056\n");
 }
 
@@ -183,7 +183,7 @@ TEST_F(RoadsEndToEnd, HeightControlsWarningsVersionAndCleanStandardOutput)
 
     // The layer analysis' fit reaches standard output only when asked for.
     EXPECT_EQ(RunTool("relief ramp.png --only stack" + relief + "d", dir).out, "") << "nothing unless asked";
-    EXPECT_NE(RunTool("relief ramp.png --only stack --verbose" + relief + "d", dir).out.find('['), std::string::npos);
+    EXPECT_NE(RunTool("relief ramp.png --only stack --plan edges --verbose" + relief + "d", dir).out.find('['), std::string::npos);
     // Sizes finer than a nozzle prints are warned about, and the work is still done.
     const cli_test::RunResult fine = RunTool("card --cell-size 0.2 --layer-height 0.02 --only 3mf --out w", dir);
     EXPECT_TRUE(fine.status == 0 && std::count(fine.err.begin(), fine.err.end(), '\n') == 2 &&
