@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <orvane/StackPlanner.h>
+
 #include "Arguments.h"
 
 namespace orvane_cli {
@@ -24,15 +26,23 @@ int HexDigit(char c)
 
 }  // namespace
 
-Orvanes::LayerEntry ParseColour(const std::string& text, float defaultOpacity, const std::string& what)
+Orvanes::LayerEntry ParseColour(const std::string& text, float defaultOpacity, const std::string& what,
+                                double layerHeight)
 {
     const std::string bad = what + " '" + text + "' is not a colour: write RRGGBB or RRGGBB:OPACITY (hex red, "
-                            "green, blue; opacity from 0 to 1), e.g. ff8800:0.3";
+                            "green, blue; opacity from 0 to 1), e.g. ff8800:0.3" +
+                            (layerHeight > 0.0 ? ", or RRGGBB@TD (transmission distance in mm, above 0 and at most "
+                                                 "100), e.g. b22222@1.2" : "");
     std::string hex = text;
     std::string opacityText;
     if (const size_t colon = hex.find(':'); colon != std::string::npos) {
         opacityText = hex.substr(colon + 1);
         hex.resize(colon);
+    }
+    std::string distanceText;
+    if (const size_t at = hex.find('@'); at != std::string::npos && layerHeight > 0.0) {
+        distanceText = hex.substr(at + 1);
+        hex.resize(at);
     }
     if (!hex.empty() && hex[0] == '#') hex.erase(0, 1);
     if (hex.size() != 6) throw UsageError(bad);
@@ -44,7 +54,16 @@ Orvanes::LayerEntry ParseColour(const std::string& text, float defaultOpacity, c
         rgb[k] = high * 16 + low;
     }
     float opacity = defaultOpacity;
-    if (!opacityText.empty() || text.find(':') != std::string::npos) {
+    if (text.find('@') != std::string::npos && layerHeight > 0.0) {
+        double distance = 0.0;
+        try {
+            distance = ParseNumber(distanceText, "transmission distance");
+        } catch (const UsageError&) {
+            throw UsageError(bad);
+        }
+        if (!(distance > 0.0 && distance <= 100.0) || text.find(':') != std::string::npos) throw UsageError(bad);
+        opacity = Orvanes::LayerOpacity(distance, layerHeight);
+    } else if (!opacityText.empty() || text.find(':') != std::string::npos) {
         double value = 0.0;
         try {
             value = ParseNumber(opacityText, "opacity");
@@ -59,7 +78,7 @@ Orvanes::LayerEntry ParseColour(const std::string& text, float defaultOpacity, c
     return entry;
 }
 
-std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOpacity)
+std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOpacity, double layerHeight)
 {
     std::ifstream file(path);
     if (!file) throw UsageError("cannot read the colour file '" + path + "'");
@@ -70,7 +89,7 @@ std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOp
         std::string word;
         if (!(words >> word) || word[0] == ';') continue;
         NamedColour colour;
-        colour.entry = ParseColour(word, defaultOpacity, path + ":" + std::to_string(lineNumber) + ":");
+        colour.entry = ParseColour(word, defaultOpacity, path + ":" + std::to_string(lineNumber) + ":", layerHeight);
         std::getline(words >> std::ws, colour.name);
         while (!colour.name.empty() && std::isspace(static_cast<unsigned char>(colour.name.back())))
             colour.name.pop_back();

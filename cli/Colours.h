@@ -14,13 +14,16 @@ struct NamedColour {
 };
 
 // "RRGGBB" or "RRGGBB:OPACITY", with an optional leading '#'; opacity from 0 to 1, default
-// defaultOpacity. Throws UsageError naming what for anything else.
-Orvanes::LayerEntry ParseColour(const std::string& text, float defaultOpacity, const std::string& what);
+// defaultOpacity. With a layer height, also "RRGGBB@TD": a filament that hides what lies below
+// at TD mm (above 0, at most 100), one layer of which stops layerHeight / TD of the light.
+// Throws UsageError naming what for anything else.
+Orvanes::LayerEntry ParseColour(const std::string& text, float defaultOpacity, const std::string& what,
+                                double layerHeight = 0.0);
 
 // One colour per line: the colour word, then an optional name. Empty lines and lines whose
 // first non-blank character is ';' are skipped. Throws UsageError for an unreadable file or a
 // malformed line (naming file and line).
-std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOpacity);
+std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOpacity, double layerHeight = 0.0);
 
 // "rrggbb" of an entry (lower-case hex, red first).
 std::string HexOf(const Orvanes::LayerEntry& entry);

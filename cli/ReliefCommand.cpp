@@ -81,22 +81,24 @@ ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo)
     ReliefJob job;
     job.size = ResolvePrintSize(args, photo.size, 100.0, 0.2);
 
-    if (args.Has("palette")) job.palette = ReadColourFile(args.Text("palette", ""), kDefaultOpacity);
+    job.grid.layerHeight = args.PositiveNumber("layer-height", 0.1, kMaxStepMm);
+    // A transmission distance gives the opacity of one layer of this height.
+    const double layer = job.grid.layerHeight;
+    if (args.Has("palette")) job.palette = ReadColourFile(args.Text("palette", ""), kDefaultOpacity, layer);
     for (const std::string& text : args.Texts("colour"))
-        job.palette.push_back({ParseColour(text, kDefaultOpacity, "--colour"), ""});
+        job.palette.push_back({ParseColour(text, kDefaultOpacity, "--colour", layer), ""});
     if (job.palette.empty() && !args.Has("palette")) job.palette = DefaultPalette();
     if (job.palette.empty()) throw UsageError("the palette file '" + args.Text("palette", "") + "' holds no colours");
     if (job.palette.size() > 254)
         throw UsageError(std::to_string(job.palette.size()) +
                          " colours given; a relief takes at most 254 (one voxel label each)");
 
-    job.grid.layerHeight = args.PositiveNumber("layer-height", 0.1, kMaxStepMm);
     job.grid.firstLayerHeight = args.PositiveNumber("first-layer-height", 0.2, kMaxStepMm);
     // A voxel grid holds one image channel per level, and images have at most kMaxLevels.
     job.baseCount = args.Integer("base-levels", 3, 0, kMaxLevels - 1);
     job.levelCount = args.Integer("levels", 20, 1, kMaxLevels);
     if (args.Has("stack")) {
-        for (const NamedColour& level : ReadColourFile(args.Text("stack", ""), kDefaultOpacity)) {
+        for (const NamedColour& level : ReadColourFile(args.Text("stack", ""), kDefaultOpacity, layer)) {
             bool inPalette = false;
             for (const NamedColour& colour : job.palette) inPalette = inPalette || colour.entry == level.entry;
             if (!inPalette)
@@ -247,8 +249,8 @@ std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder)
         {"width", "MM", "printed width in mm (default 100, or from --height and the photo's aspect ratio)"},
         {"height", "MM", "printed height in mm (default: from the width and the photo's aspect ratio)"},
         {"pixel-size", "MM", "edge of one working pixel in mm (default 0.2)"},
-        {"colour", "RRGGBB[:A]", "a palette colour, hex red-green-blue, opacity A from 0 to 1 (default 0.25); repeat",
-         true},
+        {"colour", "RRGGBB[:A|@TD]", "a palette colour, hex red-green-blue, with opacity A from 0 to 1 (default 0.25) "
+                                     "or transmission distance TD in mm; repeat", true},
         {"palette", "FILE", "palette file: one colour per line, optionally followed by a name"},
         {"levels", "N", "printed levels in the whole stack, base included (default 20, at most 512)"},
         {"base-levels", "N", "levels under the relief, in the palette colour with the least blue, then green, then "

@@ -104,7 +104,8 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
     for (const std::string option : {"--width", "--height", "--pixel-size", "--layer-height", "--first-layer-height",
                                      "--gamma", "--border"})
         cases.push_back({"relief photo.png " + option + " 0", option + " must be greater than 0"});
-    for (const std::string colour : {"ff00", "ff8800a", "red", "#12345g", "ff0000:", "ff0000:2", "ff0000:-1", "0f0f0f:.5x"})
+    for (const std::string colour : {"ff00", "ff8800a", "red", "#12345g", "ff0000:", "ff0000:2", "ff0000:-1", "0f0f0f:.5x",
+                                     "b22222@0", "b22222@101", "b22222@nan", "b22222@1:0.3"})
         cases.push_back({"relief photo.png --colour " + colour, "'" + colour + "' is not a colour"});
     for (const auto& [line, message, status] : cases) {
         SCOPED_TRACE("orvane " + line);

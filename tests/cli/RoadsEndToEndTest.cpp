@@ -184,6 +184,12 @@ TEST_F(RoadsEndToEnd, HeightControlsWarningsVersionAndCleanStandardOutput)
     // The layer analysis' fit reaches standard output only when asked for.
     EXPECT_EQ(RunTool("relief ramp.png --only stack" + relief + "d", dir).out, "") << "nothing unless asked";
     EXPECT_NE(RunTool("relief ramp.png --only stack --plan edges --verbose" + relief + "d", dir).out.find('['), std::string::npos);
+    // A filament by transmission distance: one 0.2 mm layer of a 0.8 mm TD stops a quarter of the
+    // light. The colour error is reported, and drawn beside the photo and the preview.
+    const Json td = Json::parse(RunTool("relief ramp.png --colour 000000:1 --colour ffffff@0.8 --layer-height 0.2 "
+                                        "--width 128 --pixel-size 0.5 --only fidelity --json --out t", dir).out);
+    EXPECT_TRUE(td["stack"].back()["opacity"] == 0.25 && td["colour_error"]["mean"] > 0.0) << td;
+    EXPECT_EQ(cv::imread((dir / "t/fidelity.png").string()).size(), cv::Size(3 * 256, 2));
     // Sizes finer than a nozzle prints are warned about, and the work is still done.
     const cli_test::RunResult fine = RunTool("card --cell-size 0.2 --layer-height 0.02 --only 3mf --out w", dir);
     EXPECT_TRUE(fine.status == 0 && std::count(fine.err.begin(), fine.err.end(), '\n') == 2 &&

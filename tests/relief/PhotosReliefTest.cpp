@@ -13,7 +13,9 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "MeshChecks.h"
+#include "ColourDifference.h"
 #include "PhotosRelief.h"
+#include "StackPlanner.h"
 #include "TestImages.h"
 
 using namespace orvane_test;
@@ -280,4 +282,50 @@ TEST(AutoLayer, SmallPalettesAndFlatPicturesNeedNoAnalysisAndCropsOfAPhotoKeepTh
         EXPECT_EQ(levels, bands) << crop;
     }
     testing::internal::GetCapturedStdout();
+}
+
+TEST(StackPlanner, LevelColoursAreThePreviewAndPlansKeepBandsAndBeatTheEdgesOnAPhoto)
+{
+    EXPECT_EQ(Orvanes::LayerOpacity(0.8, 0.2), 0.25f);
+    EXPECT_EQ(Orvanes::LayerOpacity(0.1, 0.2), 1.0f);
+    for (const double td : {0.0, -1.0, 101.0, std::nan("")}) EXPECT_THROW(Orvanes::LayerOpacity(td, 0.1), std::invalid_argument);
+
+    // A ramp over 5 relief levels: every column shows the level colour of its grey.
+    PhotosRelief ramp = Relief(MakeRamp(64, 2));
+    const std::vector<LayerEntry> stack = {kBlack, kBlack, kRed, kRed, kWhite, {0, 200, 0, 0.6f}, kWhite};
+    const cv::Mat preview = ramp.UpdatePreviewImage(stack, 2, 0, 0, 0);
+    const std::vector<cv::Vec3b> colours = Orvanes::LevelColours(stack, 2);
+    ASSERT_EQ(colours.size(), 5u);
+    for (int c = 0; c < 64; ++c) {
+        int top = 0;
+        while (top < 4 && ramp.GreyImage().at<uint8_t>(0, c) >= PhotosRelief::LevelThreshold(0, 255, 5, top + 1)) ++top;
+        EXPECT_EQ(preview.at<cv::Vec3b>(1, c), colours[size_t(top)]) << c;
+    }
+
+    const char* sampleDir = std::getenv("ORVANE_SAMPLE_DIR");
+    if (sampleDir == nullptr) GTEST_SKIP();
+    const cv::Mat sample = cv::imread(std::string(sampleDir) + "/chelsea.png", cv::IMREAD_COLOR);
+    const std::vector<LayerEntry> six = {kBlack, {46, 77, 26, 0.4f}, {34, 34, 178, 0.35f}, {0, 140, 255, 0.3f},
+                                         {0, 215, 255, 0.25f}, kWhite};
+    PhotosRelief relief = Relief(sample(cv::Rect(40, 20, 200, 150)).clone(), six, 100, 75, 1.0);
+    const std::vector<LayerEntry> planned = Orvanes::PlanStack(relief, 3, 20);
+    EXPECT_EQ(planned, Orvanes::PlanStack(relief, 3, 20)) << "the same input, the same stack";
+    ASSERT_EQ(planned.size(), 20u);
+    std::vector<LayerEntry> seen;  // one run per colour; the base colour only on the base
+    for (size_t k = 0; k < planned.size(); ++k) {
+        EXPECT_TRUE(k < 3 ? planned[k] == kBlack : (planned[k] != kBlack || planned[k - 1] == kBlack)) << k;
+        EXPECT_TRUE(k == 0 || planned[k] == planned[k - 1] || std::count(seen.begin(), seen.end(), planned[k]) == 0) << k;
+        seen.push_back(planned[k]);
+    }
+    std::vector<LayerEntry> edges;
+    testing::internal::CaptureStdout();
+    relief.GetAutoLayerInfo(edges, 3, 20);
+    testing::internal::GetCapturedStdout();
+    const auto meanError = [&](const std::vector<LayerEntry>& s) {
+        return cv::mean(Orvanes::ColourErrorMap(relief.ColourImage(), relief.UpdatePreviewImage(s, 3, 0, 0, 0)))[0];
+    };
+    EXPECT_LT(meanError(planned), 0.65 * meanError(edges));
+    EXPECT_THROW(Orvanes::PlanStack(relief, 3, 3), std::invalid_argument);
+    EXPECT_THROW(Orvanes::PlanStack(relief, -1, 3), std::invalid_argument);
+    EXPECT_THROW(Orvanes::PlanStack(relief, 0, 513), std::invalid_argument);
 }
