@@ -118,6 +118,10 @@ TEST(ReliefModel, RefusesUnreadableInputsAndSizesWithoutPixelsAndResamplesWithou
 
     PhotosRelief half = Relief(Halves({}, cv::Vec3b::all(255)));
     EXPECT_THROW(half.GetMesh(std::numeric_limits<int>::min(), 1, 0.1, 0.0), std::invalid_argument);
+    const OrvaneMesh body = half.GetMesh(2, 4, 0.5, 0.1);  // tops from 2 x 0.5 + 0.1 to one level higher
+    cv::Vec2f tops(1e9f, -1e9f);
+    for (size_t v = 0; v < body.vertices.size(); v += 2) tops = {std::min(tops[0], body.vertices[v][2]), std::max(tops[1], body.vertices[v][2])};
+    EXPECT_LT(cv::norm(tops - cv::Vec2f(1.1f, 1.6f)), 1e-5);
     const cv::Mat grey = half.GreyImage();
     EXPECT_THROW(half.UpdatePreviewImage({}, 0, 40, 1e-9, 0.5), std::invalid_argument);  // and changes nothing
     EXPECT_TRUE(half.PixelSize() == 1 && half.WidthPx() == 8 && half.GreyImage().data == grey.data);
