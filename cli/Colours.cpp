@@ -90,6 +90,7 @@ std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOp
         if (!(words >> word) || word[0] == ';') continue;
         NamedColour colour;
         colour.entry = ParseColour(word, defaultOpacity, path + ":" + std::to_string(lineNumber) + ":", layerHeight);
+        colour.typed = word;
         std::getline(words >> std::ws, colour.name);
         while (!colour.name.empty() && std::isspace(static_cast<unsigned char>(colour.name.back())))
             colour.name.pop_back();

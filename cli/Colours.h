@@ -11,6 +11,7 @@ namespace orvane_cli {
 struct NamedColour {
     Orvanes::LayerEntry entry;  // blue, green, red (0..255), opacity
     std::string name;           // free text from a file line; empty on the command line
+    std::string typed = {};     // the colour as written in a file (a TD stays a TD)
 };
 
 // "RRGGBB" or "RRGGBB:OPACITY", with an optional leading '#'; opacity from 0 to 1, default

@@ -10,6 +10,7 @@ int RunRelief(int argc, char** argv, int first);
 int RunTranslucent(int argc, char** argv, int first);
 int RunCard(int argc, char** argv, int first);
 int RunDemo(int argc, char** argv, int first);
+int RunPalette(int argc, char** argv, int first);
 
 // The sample photo built into the binary (a PNG).
 extern const unsigned char kSamplePhoto[];

@@ -22,6 +22,8 @@ const char* const kOverview =
     "                       preview, four material STLs and the body, a coloured 3MF\n"
     "  card                 the printable 16 x 64 colour card (STLs and 3MF), or with --simulate\n"
     "                       a predicted photo of it\n"
+    "  palette PHOTO --from FILAMENTS\n"
+    "                       the filaments of a list that print the photo best as a relief\n"
     "  demo [FOLDER]        both roads on the built-in sample photo and a simulated card\n"
     "\n"
     "'orvane COMMAND --help' lists a command's options, units and defaults; --version the version.\n";
@@ -55,6 +57,7 @@ int Run(int argc, char** argv)
     if (command == "translucent") return RunTranslucent(argc, argv, 2);
     if (command == "card") return RunCard(argc, argv, 2);
     if (command == "demo") return RunDemo(argc, argv, 2);
+    if (command == "palette") return RunPalette(argc, argv, 2);
     throw UsageError("unknown command '" + command + "' (try 'orvane --help')");
 }
 

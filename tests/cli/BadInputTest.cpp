@@ -30,7 +30,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
              {"palette.txt", "; my filaments\n000000:1 black\nwhite\n"},
              {"foreign.txt", "000000:1\n000000:1\nff0000:0.3\n"}, {"short.txt", "000000:1\nffffff:0.125\nffffff:0.125\n"},
              {"navy-base.txt", "000080:1\n000080:1\nff0000:0.3\n"}, {"big.txt", big.str()},
-             {"occupied", "a file where the folder should go"}, {"spaced.txt", "ffffff 0.125 white\n"}, {"swaps.txt", "000000:1\nffffff:0.125\n"}})
+             {"occupied", "a file where the folder should go"}, {"spaced.txt", "ffffff 0.125 white\n"}, {"empty.txt", "; none\n"}, {"swaps.txt", "000000:1\nffffff:0.125\n"}})
         cli_test::WriteText(dir / name, text);
     cli_test::WriteText(dir / "huge.png", "");
     std::filesystem::resize_file(dir / "huge.png", (std::uintmax_t(512) << 20) + 1);  // sparse: costs no disk
@@ -53,6 +53,8 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief notes.png", "the photo 'notes.png' is not an image", 1},
         {"translucent missing-card.png photo.png", "cannot read the card"},
         {"translucent card.png notes.png", "the photo 'notes.png' is not an image", 1},
+        {"palette photo.png", "palette needs --from FILE"}, {"palette photo.png --from empty.txt", "holds no filaments"},
+        {"palette photo.png --from swaps.txt --count 3", "--count must lie between 1 and 2"},
         {"relief photo.png --fit squeeze", "--fit must be crop, pad or stretch, not 'squeeze'"},
         {"relief photo.png --background none", "--background must be cut or keep"},
         {"relief photo.png --mask half.png --background keep", "--background keep prints everything"},

@@ -249,3 +249,18 @@ TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAs
     EXPECT_EQ(cv::imread((dir / "b/preview.png").string()).size(), cv::Size(104, 72)) << "2 mm: 4 pixels of base plate each side";
     EXPECT_NEAR(HighestLeftOf(dir / "b/relief.stl", 3.5, 0.5), 0.4, 1e-4);
 }
+
+TEST_F(RoadsEndToEnd, PaletteChoosesTheFilamentsThatPrintThePhotoBest)
+{
+    cv::Mat photo(40, 60, CV_8UC3, cv::Scalar(40, 40, 190));  // red, under a black and over a white band
+    photo.rowRange(0, 10).setTo(cv::Scalar::all(0));
+    photo.rowRange(30, 40).setTo(cv::Scalar::all(255));
+    ASSERT_TRUE(cv::imwrite((dir / "photo.png").string(), photo));
+    cli_test::WriteText(dir / "spools.txt", "000000:1 black\nffffff@0.8 white\n1d3f8c:0.5 navy\nb22222:0.5 red\n4caf50:0.5 green\n");
+    const cli_test::RunResult run = RunTool("palette photo.png --from spools.txt --count 3 --out p", dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string chosen = cli_test::ReadText(dir / "p/palette.txt");
+    EXPECT_EQ(chosen.substr(chosen.find('\n') + 1), "000000:1 black\nffffff@0.8 white\nb22222:0.5 red\n") << "as written";
+    EXPECT_EQ(run.out, chosen);
+    EXPECT_EQ(RunTool("relief photo.png --palette p/palette.txt --only stack --out r", dir).status, 0);
+}
