@@ -11,6 +11,11 @@ cp "$work/demo/translucent/preview.png" docs/translucent-preview.png
 "$tool" relief data/chelsea.png --width 60 --pixel-size 0.3 --palette docs/example-palette.txt \
   --stack docs/example-stack.txt --only preview --out "$work/own" --quiet >/dev/null
 cp "$work/own/preview.png" docs/relief-own-stack-preview.png
+for plan in edges colours; do
+  "$tool" relief data/chelsea.png --width 60 --pixel-size 0.3 --palette docs/six-filaments.txt --plan $plan \
+    --only preview --out "$work/$plan" --quiet >/dev/null
+  cp "$work/$plan/preview.png" docs/relief-plan-$plan.png
+done
 "$tool" card --simulate --cell-pixels 4 --out "$work/card" --quiet >/dev/null
 cp "$work/card/card-simulated.png" docs/card-simulated.png
 echo "docs-images: remade docs/*.png"
