@@ -101,6 +101,8 @@ int RunPalette(int argc, char** argv, int first)
     const double layerHeight = args.PositiveNumber("layer-height", 0.1, kMaxStepMm);
     const std::vector<NamedColour> filaments = ReadColourFile(args.Text("from", ""), 0.25f, layerHeight);
     if (filaments.empty()) throw UsageError("the filament list '" + args.Text("from", "") + "' holds no filaments");
+    for (const NamedColour& filament : filaments)
+        if (settings.json) RequireUtf8(filament.name, "the filament name '" + filament.name + "'");
     const int count = args.Integer("count", std::min<int>(4, static_cast<int>(filaments.size())), 1,
                                    static_cast<int>(std::min<size_t>(filaments.size(), 254)));
     const int levelCount = args.Integer("levels", 20, 2, 512);
