@@ -1,10 +1,13 @@
 #include "Colours.h"
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -15,6 +18,62 @@
 namespace orvane_cli {
 
 namespace {
+
+// A colour file is a few lines a person wrote: anything larger is not one, and reading it
+// whole first keeps a device or a pipe from blocking or growing without end.
+constexpr std::uintmax_t kMaxColourFileBytes = std::uintmax_t(1) << 20;
+constexpr int kMaxColourFileLines = 10000;
+
+std::string ReadColourText(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error || !std::filesystem::exists(status))
+        throw UsageError("cannot read the colour file '" + path + "': " +
+                         (error ? error.message() : std::string("no such file")));
+    if (!std::filesystem::is_regular_file(status)) throw UsageError("the colour file '" + path + "' is not a file");
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error || size > kMaxColourFileBytes)
+        throw UsageError("the colour file '" + path + "' is " + (error ? error.message() : std::to_string(size) + " bytes") +
+                         "; at most 1 MiB is read");
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw UsageError("cannot read the colour file '" + path + "': " + std::strerror(errno));
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) throw UsageError("cannot read the colour file '" + path + "'");
+    return text.str();
+}
+
+// Lines end at LF, CRLF or a bare CR; a UTF-8 byte-order mark before the first is skipped.
+std::vector<std::string> SplitLines(std::string text)
+{
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+    std::vector<std::string> lines(1);
+    for (size_t k = 0; k < text.size(); ++k) {
+        if (text[k] == '\r' || text[k] == '\n') {
+            if (text[k] == '\r' && k + 1 < text.size() && text[k + 1] == '\n') ++k;
+            lines.emplace_back();
+        } else {
+            lines.back() += text[k];
+        }
+    }
+    if (lines.back().empty()) lines.pop_back();
+    return lines;
+}
+
+// UTF-8 without control characters (tabs aside): what a name in a 3MF or a message may hold.
+bool IsPlainText(const std::string& text)
+{
+    for (size_t k = 0; k < text.size();) {
+        const auto c = static_cast<unsigned char>(text[k]);
+        size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (length == 0 || k + length > text.size() || (c < 0x20 && c != '\t') || c == 0x7F) return false;
+        for (size_t n = 1; n < length; ++n)
+            if ((static_cast<unsigned char>(text[k + n]) >> 6) != 2) return false;
+        k += length;
+    }
+    return true;
+}
 
 int HexDigit(char c)
 {
@@ -80,11 +139,17 @@ Orvanes::LayerEntry ParseColour(const std::string& text, float defaultOpacity, c
 
 std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOpacity, double layerHeight)
 {
-    std::ifstream file(path);
-    if (!file) throw UsageError("cannot read the colour file '" + path + "'");
+    const std::vector<std::string> lines = SplitLines(ReadColourText(path));
+    if (lines.size() > size_t(kMaxColourFileLines))
+        throw UsageError("the colour file '" + path + "' has " + std::to_string(lines.size()) + " lines; at most " +
+                         std::to_string(kMaxColourFileLines) + " are read");
     std::vector<NamedColour> colours;
-    std::string line;
-    for (int lineNumber = 1; std::getline(file, line); ++lineNumber) {
+    for (int lineNumber = 1; lineNumber <= static_cast<int>(lines.size()); ++lineNumber) {
+        const std::string& line = lines[static_cast<size_t>(lineNumber) - 1];
+        // Names reach 3MF files and messages: control bytes or broken UTF-8 would corrupt both.
+        if (!IsPlainText(line))
+            throw UsageError(path + ":" + std::to_string(lineNumber) +
+                             ": holds a control character, a NUL or bytes that are not UTF-8");
         std::istringstream words(line);
         std::string word;
         if (!(words >> word) || word[0] == ';') continue;
@@ -106,7 +171,6 @@ std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOp
                              word.substr(0, word.find(':')) + ":" + first);
         colours.push_back(std::move(colour));
     }
-    if (file.bad()) throw UsageError("cannot read the colour file '" + path + "'");
     return colours;
 }
 

@@ -30,10 +30,14 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
              {"palette.txt", "; my filaments\n000000:1 black\nwhite\n"},
              {"foreign.txt", "000000:1\n000000:1\nff0000:0.3\n"}, {"short.txt", "000000:1\nffffff:0.125\nffffff:0.125\n"},
              {"navy-base.txt", "000080:1\n000080:1\nff0000:0.3\n"}, {"big.txt", big.str()},
-             {"occupied", "a file where the folder should go"}, {"spaced.txt", "ffffff 0.125 white\n"}, {"empty.txt", "; none\n"}, {"swaps.txt", "000000:1\nffffff:0.125\n"}})
+             {"occupied", "a file where the folder should go"}, {"spaced.txt", "ffffff 0.125 white\n"}, {"empty.txt", "; none\n"},
+             {"bom.txt", "\xEF\xBB\xBFzzz\n"}, {"cr.txt", "000000:1\rqqq\r"}, {"cr2.txt", "000000:1\rqqq\r"},
+             {"nul.txt", std::string("000000:1 bl\0ack\n", 16)}, {"swaps.txt", "000000:1\nffffff:0.125\n"}})
         cli_test::WriteText(dir / name, text);
+    ASSERT_EQ(::mkfifo((dir / "fifo.txt").c_str(), 0600), 0);
     cli_test::WriteText(dir / "huge.png", "");
     std::filesystem::resize_file(dir / "huge.png", (std::uintmax_t(512) << 20) + 1);  // sparse: costs no disk
+    std::filesystem::resize_file(dir / "cr.txt", (std::uintmax_t(1) << 20) + 1);
     std::vector<uint8_t> jpeg;  // an interrupted download
     cv::imencode(".jpg", orvane_test::MakePhoto(120, 90), jpeg);
     cli_test::WriteText(dir / "cut.jpg", std::string(jpeg.begin(), jpeg.begin() + jpeg.size() * 3 / 4));
@@ -53,6 +57,10 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief notes.png", "the photo 'notes.png' is not an image", 1},
         {"translucent missing-card.png photo.png", "cannot read the card"},
         {"translucent card.png notes.png", "the photo 'notes.png' is not an image", 1},
+        {"relief photo.png --palette fifo.txt", "the colour file 'fifo.txt' is not a file"},
+        {"relief photo.png --palette /dev/zero", "is not a file"}, {"relief photo.png --palette bom.txt", "bom.txt:1: 'zzz' is"},
+        {"relief photo.png --palette swaps.txt --stack cr2.txt", "cr2.txt:2: 'qqq' is"},
+        {"relief photo.png --palette cr.txt", "the colour file 'cr.txt' is 1048577 bytes; at most 1 MiB is read"}, {"relief photo.png --palette nul.txt", "nul.txt:1: holds a control"},
         {"palette photo.png", "palette needs --from FILE"}, {"palette photo.png --from empty.txt", "holds no filaments"},
         {"palette photo.png --from swaps.txt --count 3", "--count must lie between 1 and 2"},
         {"relief photo.png --fit squeeze", "--fit must be crop, pad or stretch, not 'squeeze'"},
