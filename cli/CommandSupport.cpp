@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include <opencv2/imgcodecs.hpp>
+#include <orvane/ImageLimits.h>
 
 #include <unistd.h>
 
@@ -46,7 +47,13 @@ ImageFile Decode(cv::Mat bytes, const std::string& what, const std::string& orig
 {
     cv::Mat image;
     std::string warnings;
-    if (!bytes.empty()) {
+    // The header first: a few bytes can declare billions of pixels.
+    const cv::Size declared = Orvanes::DeclaredImageSize(bytes);
+    if (static_cast<uint64_t>(declared.area()) > Orvanes::MaxImagePixels())
+        throw std::runtime_error("the " + what + " " + origin + " declares " + std::to_string(declared.width) + " x " +
+                                 std::to_string(declared.height) + " pixels; at most " +
+                                 std::to_string(Orvanes::MaxImagePixels()) + " are read");
+    if (!declared.empty()) {
         StderrCapture capture;
         image = cv::imdecode(bytes, cv::IMREAD_COLOR);
         warnings = capture.Text();

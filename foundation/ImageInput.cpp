@@ -2,11 +2,15 @@
 
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 #include <opencv2/imgcodecs.hpp>
+
+#include "ImageLimits.h"
 
 namespace Orvanes::detail {
 
@@ -23,7 +27,14 @@ cv::Mat DecodeColour(const cv::Mat& bytes, const std::string& who, const std::st
     if (!bytes.empty()) {
         // A byte run of any shape is one encoded file; decode needs it as one continuous row.
         const cv::Mat run = bytes.isContinuous() ? bytes.reshape(1, 1) : bytes.clone().reshape(1, 1);
-        image = cv::imdecode(run, cv::IMREAD_COLOR);
+        // A few bytes can declare billions of pixels: the header is read and checked first, and
+        // bytes whose header cannot be read are not decoded at all.
+        const cv::Size declared = DeclaredImageSize(run);
+        if (static_cast<uint64_t>(declared.area()) > MaxImagePixels())
+            throw ImageTooLarge(who + ": the " + what + " declares " + std::to_string(declared.width) + " x " +
+                                std::to_string(declared.height) + " pixels; at most " +
+                                std::to_string(MaxImagePixels()) + " are decoded (SetMaxImagePixels sets the limit)");
+        if (!declared.empty()) image = cv::imdecode(run, cv::IMREAD_COLOR);
     }
     if (image.empty())
         ThrowImageError(who + ": the " + what + " could not be decoded (" + std::to_string(bytes.total() * bytes.elemSize()) +
@@ -37,10 +48,16 @@ cv::Mat ReadColour(const std::string& path, const std::string& who, const std::s
     // nothing, so a missing file is caught here first.
     if (!std::ifstream(path, std::ios::binary).good())
         ThrowImageError(who + ": the " + what + " '" + path + "' could not be opened");
-    const cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
-    if (image.empty())
+    // Read whole, so the header is checked before the decoder sees the file.
+    std::ifstream file(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad() || bytes.empty() || bytes.size() > size_t(std::numeric_limits<int>::max()))
         ThrowImageError(who + ": the " + what + " '" + path + "' could not be read or decoded");
-    return image;
+    try {
+        return DecodeColour(cv::Mat(1, static_cast<int>(bytes.size()), CV_8U, bytes.data()), who, what + " '" + path + "'");
+    } catch (const cv::Exception&) {
+        ThrowImageError(who + ": the " + what + " '" + path + "' could not be read or decoded");
+    }
 }
 
 int PixelCount(double length, double pixelSize, int minimum, const char* who, const char* what)

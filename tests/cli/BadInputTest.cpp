@@ -35,6 +35,10 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
              {"nul.txt", std::string("000000:1 bl\0ack\n", 16)}, {"swaps.txt", "000000:1\nffffff:0.125\n"}})
         cli_test::WriteText(dir / name, text);
     ASSERT_EQ(::mkfifo((dir / "fifo.txt").c_str(), 0600), 0);
+    const std::vector<char> png = orvane_test::PngChars(orvane_test::MakePhoto(4, 4));
+    std::string bomb(png.begin(), png.end());
+    bomb.replace(16, 8, std::string("\0\0\x75\x30\0\0\x75\x30", 8));  // a header claiming 30000 x 30000
+    cli_test::WriteText(dir / "bomb.png", bomb);
     cli_test::WriteText(dir / "huge.png", "");
     std::filesystem::resize_file(dir / "huge.png", (std::uintmax_t(512) << 20) + 1);  // sparse: costs no disk
     std::filesystem::resize_file(dir / "cr.txt", (std::uintmax_t(1) << 20) + 1);
@@ -57,6 +61,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief notes.png", "the photo 'notes.png' is not an image", 1},
         {"translucent missing-card.png photo.png", "cannot read the card"},
         {"translucent card.png notes.png", "the photo 'notes.png' is not an image", 1},
+        {"relief bomb.png", "the photo 'bomb.png' declares 30000 x 30000 pixels; at most 100000000 are read", 1},
         {"relief photo.png --palette fifo.txt", "the colour file 'fifo.txt' is not a file"},
         {"relief photo.png --palette /dev/zero", "is not a file"}, {"relief photo.png --palette bom.txt", "bom.txt:1: 'zzz' is"},
         {"relief photo.png --palette swaps.txt --stack cr2.txt", "cr2.txt:2: 'qqq' is"},

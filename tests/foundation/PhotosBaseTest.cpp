@@ -12,6 +12,8 @@
 
 #include "MeshChecks.h"
 #include "ColourDifference.h"
+#include "ImageInput.h"
+#include "ImageLimits.h"
 #include "PhotosBase.h"
 #include "TestImages.h"
 
@@ -173,4 +175,25 @@ TEST(ColourDifference, Ciede2000MeetsThePublishedPairsBothWaysRound)
     cv::Mat reversed;
     cv::flip(bgr, reversed, 1);  // white against black both ways: 100; red against itself: 0
     EXPECT_LT(cv::norm(Orvanes::ColourErrorMap(bgr, reversed), cv::Mat((cv::Mat_<float>(1, 3) << 100, 0, 100))), 1e-3);
+}
+
+TEST(ImageLimits, HeadersGiveTheSizeBeforeDecodingAndBombsAreRefused)
+{
+    const cv::Mat image(5, 7, CV_8UC3, cv::Scalar(10, 200, 30));
+    for (const char* format : {".png", ".jpg", ".bmp", ".tiff", ".webp", ".ppm"}) {
+        std::vector<uchar> bytes;
+        ASSERT_TRUE(cv::imencode(format, image, bytes));
+        EXPECT_EQ(Orvanes::DeclaredImageSize(cv::Mat(bytes)), cv::Size(7, 5)) << format;
+        EXPECT_TRUE(Orvanes::DeclaredImageSize(cv::Mat(bytes).rowRange(0, 4)).empty()) << format << " cut short";
+    }
+    // A PNG whose header claims 30000 x 30000: refused before the decoder allocates anything.
+    cv::Mat bomb = orvane_test::EncodePng(image).clone();
+    bomb.at<uchar>(18) = bomb.at<uchar>(22) = 0x75, bomb.at<uchar>(19) = bomb.at<uchar>(23) = 0x30;
+    EXPECT_EQ(Orvanes::DeclaredImageSize(bomb), cv::Size(30000, 30000));
+    EXPECT_THROW(Orvanes::detail::DecodeColour(bomb, "test", "photo"), Orvanes::ImageTooLarge);
+    Orvanes::SetMaxImagePixels(34);  // a host's own limit: 7 x 5 is one pixel too many
+    EXPECT_THROW(Orvanes::detail::DecodeColour(orvane_test::EncodePng(image), "test", "photo"), Orvanes::ImageTooLarge);
+    Orvanes::SetMaxImagePixels(35);
+    EXPECT_EQ(Orvanes::detail::DecodeColour(orvane_test::EncodePng(image), "test", "photo").size(), image.size());
+    Orvanes::SetMaxImagePixels(100'000'000);
 }
