@@ -138,6 +138,15 @@ double Arguments::PositiveNumber(const std::string& name, double fallback) const
     return value;
 }
 
+double Arguments::Length(const std::string& name, double fallback, double maximum) const
+{
+    // Below a micrometre every coordinate rounds to the same float: a slip, not a print.
+    const double value = PositiveNumber(name, fallback, maximum);
+    if (value < kShortestLengthMm)
+        throw UsageError("--" + name + " must be at least 0.001 mm, not " + Text(name, ""));
+    return value;
+}
+
 double Arguments::PositiveNumber(const std::string& name, double fallback, double maximum) const
 {
     const double value = PositiveNumber(name, fallback);

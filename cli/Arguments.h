@@ -9,6 +9,9 @@
 namespace orvane_cli {
 
 // A mistake in what the person typed: main prints the message and exits with status 2.
+// The shortest length in mm a size option takes.
+constexpr double kShortestLengthMm = 0.001;
+
 class UsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -47,6 +50,8 @@ public:
     double PositiveNumber(const std::string& name, double fallback) const;
     // The same, also refusing anything above maximum.
     double PositiveNumber(const std::string& name, double fallback, double maximum) const;
+    // A size in mm: a positive number from kShortestLengthMm to maximum.
+    double Length(const std::string& name, double fallback, double maximum) const;
     int Integer(const std::string& name, int fallback, int minimum, int maximum) const;
 
 private:

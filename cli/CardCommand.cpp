@@ -50,9 +50,9 @@ int RunCard(int argc, char** argv, int first)
             throw UsageError(std::string("--") + meshOption + " does not apply to --simulate, which writes only "
                              "card-simulated.png");
     if (!simulate && args.Has("cell-pixels")) throw UsageError("--cell-pixels applies only to --simulate");
-    const double cellSize = args.PositiveNumber("cell-size", 2.0, kMaxStepMm);
-    const double layerHeight = args.PositiveNumber("layer-height", 0.1, kMaxStepMm);
-    const double lastLayerHeight = args.PositiveNumber("last-layer-height", 0.1, kMaxStepMm);
+    const double cellSize = args.Length("cell-size", 2.0, kMaxStepMm);
+    const double layerHeight = args.Length("layer-height", 0.1, kMaxStepMm);
+    const double lastLayerHeight = args.Length("last-layer-height", 0.1, kMaxStepMm);
     const int cellPixels = args.Integer("cell-pixels", 10, 1, 200);
     const Materials materials = ReadMaterials(args);
     WarnBelowNozzle(args, {{"cell-size", kFinestColourPixelMm}, {"layer-height", kFinestLayerMm},

@@ -126,7 +126,7 @@ PrintSize ResolvePrintSize(const Arguments& args, cv::Size image, double default
     if (size.width > kMaxSizeMm || size.height > kMaxSizeMm)
         throw UsageError("the print would be " + Plain(size.width) + " x " + Plain(size.height) + " mm; at most " +
                          Plain(kMaxSizeMm) + " mm either way");
-    size.pixelSize = args.PositiveNumber("pixel-size", defaultPixelSize, kMaxStepMm);
+    size.pixelSize = args.Length("pixel-size", defaultPixelSize, kMaxStepMm);
     const double cols = std::floor(size.width / size.pixelSize);
     const double rows = std::floor(size.height / size.pixelSize);
     if (cols < 2 || rows < 2)

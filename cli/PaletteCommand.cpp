@@ -98,7 +98,7 @@ int RunPalette(int argc, char** argv, int first)
     const CommonSettings settings = ReadCommonSettings(args, "orvane-palette", {"palette"});
     const ImageFile photo = ReadImageFile(args.Positional(0), "photo", false);
     if (!args.Has("from")) throw UsageError("palette needs --from FILE, the filaments to choose from");
-    const double layerHeight = args.PositiveNumber("layer-height", 0.1, kMaxStepMm);
+    const double layerHeight = args.Length("layer-height", 0.1, kMaxStepMm);
     const std::vector<NamedColour> filaments = ReadColourFile(args.Text("from", ""), 0.25f, layerHeight);
     if (filaments.empty()) throw UsageError("the filament list '" + args.Text("from", "") + "' holds no filaments");
     for (const NamedColour& filament : filaments)

@@ -81,7 +81,7 @@ ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo)
     ReliefJob job;
     job.size = ResolvePrintSize(args, photo.size, 100.0, 0.2);
 
-    job.grid.layerHeight = args.PositiveNumber("layer-height", 0.1, kMaxStepMm);
+    job.grid.layerHeight = args.Length("layer-height", 0.1, kMaxStepMm);
     // A transmission distance gives the opacity of one layer of this height.
     const double layer = job.grid.layerHeight;
     if (args.Has("palette")) job.palette = ReadColourFile(args.Text("palette", ""), kDefaultOpacity, layer);
@@ -93,7 +93,7 @@ ReliefJob ReadReliefJob(const Arguments& args, const ImageFile& photo)
         throw UsageError(std::to_string(job.palette.size()) +
                          " colours given; a relief takes at most 254 (one voxel label each)");
 
-    job.grid.firstLayerHeight = args.PositiveNumber("first-layer-height", 0.2, kMaxStepMm);
+    job.grid.firstLayerHeight = args.Length("first-layer-height", 0.2, kMaxStepMm);
     // A voxel grid holds one image channel per level, and images have at most kMaxLevels.
     job.baseCount = args.Integer("base-levels", 3, 0, kMaxLevels - 1);
     job.levelCount = args.Integer("levels", 20, 1, kMaxLevels);
@@ -286,7 +286,7 @@ int RunRelief(int argc, char** argv, int first)
         FramePhoto(args, ReadImageFile(args.Positional(0), "photo", args.Has("accept-damaged")), 100.0, 0.2);
     ReliefJob job = ReadReliefJob(args, framed.photo);
     job.keep = framed.keep;
-    if (args.Has("border")) AddBorder(job, framed, args.PositiveNumber("border", 0.0, kMaxSizeMm));
+    if (args.Has("border")) AddBorder(job, framed, args.Length("border", 0.0, kMaxSizeMm));
     const ImageFile& photo = framed.photo;
     if (!job.keep.empty() && job.baseCount == 0)
         throw UsageError("a cut-out background needs a base to hold the relief together: give --base-levels 1 or "

@@ -65,8 +65,8 @@ TranslucentJob ReadTranslucentJob(const Arguments& args, const ImageFile& card, 
     if (job.maxLayers < job.minLayers)
         throw UsageError("--max-layers (" + std::to_string(job.maxLayers) + ") must not be below --min-layers (" +
                          std::to_string(job.minLayers) + ")");
-    job.layerHeight = args.PositiveNumber("layer-height", 0.1, kMaxStepMm);
-    job.lastLayerHeight = args.PositiveNumber("last-layer-height", 0.1, kMaxStepMm);
+    job.layerHeight = args.Length("layer-height", 0.1, kMaxStepMm);
+    job.lastLayerHeight = args.Length("last-layer-height", 0.1, kMaxStepMm);
     job.materials = ReadMaterials(args);
     return job;
 }
