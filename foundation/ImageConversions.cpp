@@ -44,7 +44,8 @@ unsigned char* PhotosBase::MatToArray(cv::Mat image, int& width, int& height, in
     length = static_cast<int>(bytes);
     auto* array = new unsigned char[static_cast<size_t>(length)];
     const size_t rowBytes = static_cast<size_t>(width) * 3;
-    for (int y = 0; y < image.rows; ++y)
+    // An image without columns has no row pointers to copy from.
+    for (int y = 0; y < image.rows && rowBytes > 0; ++y)
         std::memcpy(array + rowBytes * static_cast<size_t>(y), image.ptr<unsigned char>(y), rowBytes);
     return array;
 }

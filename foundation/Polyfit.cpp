@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <stdexcept>
+#include <string>
 
 #include "PhotosBase.h"
 
@@ -8,6 +10,10 @@ namespace Orvanes {
 
 cv::Mat PhotosBase::Polyfit(const std::vector<cv::Point_<double>>& points, int degree) const
 {
+    // degree + 1 columns: beyond this no fit is meaningful and the count would overflow.
+    if (degree > kMaxPolyfitDegree)
+        throw std::invalid_argument("Polyfit: degree " + std::to_string(degree) + " exceeds " +
+                                    std::to_string(kMaxPolyfitDegree));
     const int n = static_cast<int>(points.size());
     cv::Mat x(n, degree + 1, CV_64F);
     cv::Mat y(n, 1, CV_64F);

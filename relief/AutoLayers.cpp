@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
+#include <string>
 
 #include <opencv2/imgproc.hpp>
 
@@ -80,6 +82,10 @@ cv::Mat NormalisedGradient(const cv::Mat& grey)
 
 void PhotosRelief::GetAutoLayerInfo(std::vector<LayerEntry>& stack, int baseCount, int layerCount)
 {
+    // The stack is allocated whole: an absurd count would ask for gigabytes before any check.
+    if (layerCount > kMaxProposedLevels)
+        throw std::invalid_argument("GetAutoLayerInfo: " + std::to_string(layerCount) + " levels exceed " +
+                                    std::to_string(kMaxProposedLevels));
     stack.clear();
     const size_t paletteSize = palette.size();
     if (paletteSize == 0) return;

@@ -23,7 +23,8 @@ public:
 
     // Packs an 8-bit 3-channel image (any strides) into a new[]-allocated array that the
     // caller owns and releases with delete[]. width = columns, height = rows,
-    // length = width * height * 3. Throws std::invalid_argument for any other image type.
+    // length = width * height * 3 (an array of no bytes for an image without pixels). Throws
+    // std::invalid_argument for any other image type.
     static unsigned char* MatToArray(cv::Mat image, int& width, int& height, int& length);
 
     // Single-channel image to a float matrix whose entry (i, j) is pixel (row i, column j).
@@ -48,7 +49,9 @@ public:
 
     // Least-squares polynomial through points: a (degree + 1) x 1 CV_64F column, constant
     // term first; zeros when fewer distinct x than coefficients leave the fit undetermined.
-    // Also prints that column to standard output.
+    // Also prints that column to standard output. Throws std::invalid_argument for a degree
+    // above kMaxPolyfitDegree.
+    static constexpr int kMaxPolyfitDegree = 4096;
     cv::Mat Polyfit(const std::vector<cv::Point_<double>>& points, int degree) const;
 };
 

@@ -44,7 +44,9 @@ public:
     OrvaneMesh GetMesh(int startLevel, int endLevel, double levelHeight, double baseOffset);
 
     // Proposes a stack of layerCount entries, bottom first, from the grey levels at which the
-    // picture's edges cluster. Prints the fit coefficients to standard output.
+    // picture's edges cluster. Prints the fit coefficients to standard output. Throws
+    // std::invalid_argument, leaving stack as it was, for more than kMaxProposedLevels levels.
+    static constexpr int kMaxProposedLevels = 65536;
     void GetAutoLayerInfo(std::vector<LayerEntry>& stack, int baseCount, int layerCount);
 
     // Renders the top view of stack (bottom first; the first baseCount entries are not shown).

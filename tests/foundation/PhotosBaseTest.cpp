@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -33,6 +34,8 @@ TEST(ImageConversions, PackRegionsWithoutParentGapsKeepRowsAndColumnsAndRefuseWh
     EXPECT_TRUE(Same(PhotosBase::ArrayToMat(array.get(), 3, 2, 18), region));
     array.reset(PhotosBase::MatToArray(cv::Mat(), width, height, length));
     EXPECT_EQ(length, 0);
+    array.reset(PhotosBase::MatToArray(cv::Mat(5, 0, CV_8UC3), width, height, length));  // rows without pixels
+    EXPECT_EQ(cv::Vec3i(width, height, length), cv::Vec3i(0, 5, 0));
     for (int type : {CV_8UC1, CV_16UC3})
         EXPECT_THROW(PhotosBase::MatToArray(cv::Mat(2, 2, type), width, height, length), std::invalid_argument);
     const unsigned char data[7] = {};
@@ -68,6 +71,7 @@ TEST(Polyfit, FitsExactPolynomialsGivesZeroForSingularSystemsAndPrintsEachFit)
         for (int k = 0; k < fit.rows; ++k) EXPECT_NEAR(fit.at<double>(k), coefficients[size_t(k)], 1e-9) << k;
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), expected.str());
+    EXPECT_THROW(PhotosBase().Polyfit({{1, 2}}, std::numeric_limits<int>::max()), std::invalid_argument);
 }
 
 TEST(ColorQuantization, KeepsImagesOfKColoursPaintsRoundedMeansAndRefusesBadArguments)
