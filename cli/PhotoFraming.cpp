@@ -128,6 +128,12 @@ FramedPhoto FramePhoto(const Arguments& args, const ImageFile& photo, double def
         }
     }
 
+    // Far beyond the photo's own detail the working image only costs time and memory: a tiny
+    // photo would otherwise make gigabytes of mesh.
+    if (size.cols > 16 * region.width || size.rows > 16 * region.height)
+        throw UsageError("the working image of " + std::to_string(size.cols) + " x " + std::to_string(size.rows) +
+                         " pixels would blow up " + std::to_string(region.width) + " x " +
+                         std::to_string(region.height) + " photo pixels more than 16 times; use a larger --pixel-size");
     const cv::Point offset((padded.width - region.width) / 2, (padded.height - region.height) / 2);
     if (padded != region.size() && background == "cut") {
         if (keep.empty()) keep = cv::Mat(region.size(), CV_8U, cv::Scalar(255));

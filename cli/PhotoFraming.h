@@ -22,7 +22,8 @@ struct FramedPhoto {
 std::vector<OptionSpec> FramingOptions();
 
 // Applies those options to the photo. Throws UsageError for a crop outside the photo, a mask
-// of another size, a mask with --background keep, or nothing left to print; has a warning when
+// of another size, a mask with --background keep, nothing left to print, or a working image
+// more than 16 times the photo's pixels either way; has a warning when
 // the working image has more than four times the photo's pixels either way.
 FramedPhoto FramePhoto(const Arguments& args, const ImageFile& photo, double defaultWidth, double defaultPixelSize);
 

@@ -62,6 +62,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"translucent missing-card.png photo.png", "cannot read the card"},
         {"translucent card.png notes.png", "the photo 'notes.png' is not an image", 1},
         {"card --cell-size 1e-300", "--cell-size must be at least 0.001 mm, not 1e-300"},
+        {"relief photo.png --width 200 --pixel-size 0.2", "1000 x 750 pixels would blow up 40 x 30 photo pixels more than 16 times"},
         {"relief bomb.png", "the photo 'bomb.png' declares 30000 x 30000 pixels; at most 100000000 are read", 1},
         {"relief photo.png --palette fifo.txt", "the colour file 'fifo.txt' is not a file"},
         {"relief photo.png --palette /dev/zero", "is not a file"}, {"relief photo.png --palette bom.txt", "bom.txt:1: 'zzz' is"},
