@@ -5,9 +5,11 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <regex>
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +43,30 @@ public:
 
 OutputFolder::OutputFolder(std::string folderArg) : folder(std::move(folderArg)) {}
 
+OutputFolder::~OutputFolder()
+{
+    if (lock >= 0) ::close(lock);
+}
+
+void OutputFolder::Claim()
+{
+    lock = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock < 0) throw WriteError(folder, errno);
+    if (::flock(lock, LOCK_EX | LOCK_NB) != 0)
+        throw std::runtime_error("another orvane run is writing into '" + folder +
+                                 "'; wait for it to finish or choose another --out");
+    // No other run holds the folder, so every temporary file in it is left from one that died.
+    static const std::regex partial(R"(\..+\.partial-[A-Za-z0-9]{6})");
+    int removed = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        if (std::regex_match(entry.path().filename().string(), partial) && std::filesystem::remove(entry.path(), error))
+            ++removed;
+    if (removed > 0)
+        std::fprintf(stderr, "orvane: removed %d partial file%s left in '%s' by an interrupted run\n", removed,
+                     removed == 1 ? "" : "s", folder.c_str());
+}
+
 std::string OutputFolder::InputAt(const std::string& name) const
 {
     const std::filesystem::path target = std::filesystem::path(folder) / name;
@@ -57,6 +83,7 @@ std::string OutputFolder::Write(const std::string& name, const std::string& kind
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) throw std::runtime_error("cannot create the folder '" + folder + "': " + error.message());
+    if (lock < 0) Claim();
 
     const std::string finalPath = (std::filesystem::path(folder) / name).string();
     const std::string input = InputAt(name);

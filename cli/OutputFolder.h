@@ -1,6 +1,6 @@
 // The folder a command writes into. Every file is written under a temporary name in the same
 // folder and renamed into place once complete, so a failure never leaves a half-written file
-// under a real name.
+// under a real name. One run writes into a folder at a time.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +21,9 @@ public:
     // Creates the folder (and its parents) on the first write, not before: a command that
     // fails while checking its input leaves nothing behind.
     explicit OutputFolder(std::string folder);
+    ~OutputFolder();
+    OutputFolder(const OutputFolder&) = delete;
+    OutputFolder& operator=(const OutputFolder&) = delete;
 
     // Writes size bytes to folder/name; returns the final path. Throws std::runtime_error with
     // the path and the system's reason when the file cannot be written.
@@ -45,7 +48,12 @@ public:
     const std::vector<WrittenFile>& Files() const { return files; }
 
 private:
+    // Holds the folder for this run: a second run into it at once refuses instead of mixing
+    // its files in, and the hidden partial files of interrupted runs can go.
+    void Claim();
+
     std::string folder;
+    int lock = -1;  // the folder, opened and locked; released by the system if the run dies
     std::vector<WrittenFile> files;
     std::vector<std::string> inputs;
 };

@@ -143,7 +143,12 @@ TEST_F(BadInput, OutputFolderShowsCompleteFilesOnlyAndNothingAfterAFailure)
 {
     orvane_cli::OutputFolder folder((dir / "made/on/demand").string());
     EXPECT_FALSE(std::filesystem::exists(dir / "made")) << "created before the first write";
+    std::filesystem::create_directories(dir / "made/on/demand");
+    cli_test::WriteText(dir / "made/on/demand/.relief.stl.partial-Ab12Cd", "left by a run that was killed");
     folder.Write("a.txt", "stack", std::string("first"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "made/on/demand/.relief.stl.partial-Ab12Cd"));
+    orvane_cli::OutputFolder second((dir / "made/on/demand").string());  // a second run at the same time
+    EXPECT_THROW(second.Write("b.txt", "stack", std::string("mixed in")), std::runtime_error);
     const std::string path = folder.Write("a.txt", "stack", std::string("second, longer"));
     const mode_t mask = ::umask(0);  // a new file of this user's, not mkstemp's private mode
     ::umask(mask);
@@ -154,6 +159,6 @@ TEST_F(BadInput, OutputFolderShowsCompleteFilesOnlyAndNothingAfterAFailure)
     std::filesystem::create_directories(dir / "made/on/demand/taken/inside");
     EXPECT_THROW(folder.Write("taken", "stl", std::string(1 << 20, 'x')), std::runtime_error);
     EXPECT_TRUE(std::filesystem::is_directory(dir / "made/on/demand/taken/inside"));
-    EXPECT_EQ(cli_test::FileNames(dir / "made/on/demand"), (std::vector<std::string>{"a.txt", "taken"}));
+    EXPECT_EQ(cli_test::FileNames(dir / "made/on/demand"), (std::vector<std::string>{"a.txt", "taken"})) << "nor b.txt";
     EXPECT_TRUE(folder.Files().size() == 2 && folder.Files()[1].bytes == 14) << "a failed write is not listed";
 }
