@@ -52,7 +52,8 @@ void OutputFolder::Claim()
 {
     lock = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lock < 0) throw WriteError(folder, errno);
-    if (::flock(lock, LOCK_EX | LOCK_NB) != 0)
+    // A file system without locks (ENOLCK) cannot tell; only a lock held elsewhere refuses.
+    if (::flock(lock, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
         throw std::runtime_error("another orvane run is writing into '" + folder +
                                  "'; wait for it to finish or choose another --out");
     // No other run holds the folder, so every temporary file in it is left from one that died.
