@@ -52,10 +52,12 @@ void OutputFolder::Claim()
 {
     lock = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lock < 0) throw WriteError(folder, errno);
-    // A file system without locks (ENOLCK) cannot tell; only a lock held elsewhere refuses.
-    if (::flock(lock, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+    // A file system without locks (ENOLCK) cannot tell: such a run neither refuses nor tidies.
+    if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) return;
         throw std::runtime_error("another orvane run is writing into '" + folder +
                                  "'; wait for it to finish or choose another --out");
+    }
     // No other run holds the folder, so every temporary file in it is left from one that died.
     static const std::regex partial(R"(\..+\.partial-[A-Za-z0-9]{6})");
     int removed = 0;
