@@ -225,6 +225,12 @@ std::vector<unsigned char> EncodePng(const cv::Mat& image)
     return png;
 }
 
+ImageFile PngImageFile(const cv::Mat& image)
+{
+    const std::vector<unsigned char> png = EncodePng(image);
+    return {cv::Mat(png, true).reshape(1, 1), image.size()};
+}
+
 void JsonFiles(Json& json, const OutputFolder& folder)
 {
     Json& files = json["files"] = Json::array();

@@ -86,6 +86,8 @@ void CheckOutputFolder(const std::string& folder);
 
 // The image as PNG bytes; throws std::runtime_error when the image library cannot encode it.
 std::vector<unsigned char> EncodePng(const cv::Mat& image);
+// The image as an ImageFile of PNG bytes, the form the library takes a picture the tool made in.
+ImageFile PngImageFile(const cv::Mat& image);
 
 // The files written, as a JSON array member "files" of the open object.
 void JsonFiles(Json& json, const OutputFolder& folder);

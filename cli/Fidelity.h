@@ -10,7 +10,7 @@ struct ColourError {
     double p95 = 0.0;  // 95th percentile
 };
 
-// Over the pixels keep marks (all when keep is empty); photo and preview are 8-bit BGR of one size.
+// Of a CIEDE2000 map, over the pixels keep marks (all when keep is empty); zeros for an empty map.
 ColourError MeasureColourError(const cv::Mat& errors, const cv::Mat& keep);
 
 // Photo, preview and heat map (0 black to 40 and more bright yellow) side by side.

@@ -29,12 +29,12 @@ struct Choice {
     double error = 0.0;          // mean CIEDE2000 of the planned preview
 };
 
-double PlannedError(const cv::Mat& png, cv::Size size, const std::vector<NamedColour>& filaments,
+double PlannedError(const ImageFile& picture, const std::vector<NamedColour>& filaments,
                     const std::vector<size_t>& chosen, int baseCount, int levelCount)
 {
     std::vector<Orvanes::LayerEntry> palette;
     for (size_t k : chosen) palette.push_back(filaments[k].entry);
-    Orvanes::PhotosRelief relief(png, size.width, size.height, 1.0, nullptr, palette);
+    Orvanes::PhotosRelief relief(picture.bytes, picture.size.width, picture.size.height, 1.0, nullptr, palette);
     const std::vector<Orvanes::LayerEntry> stack = Orvanes::PlanStack(relief, baseCount, levelCount);
     const cv::Mat preview = relief.UpdatePreviewImage(stack, baseCount, 0.0, 0.0, 0.0);
     return cv::mean(Orvanes::ColourErrorMap(relief.ColourImage(), preview))[0];
@@ -42,12 +42,12 @@ double PlannedError(const cv::Mat& png, cv::Size size, const std::vector<NamedCo
 
 // Filaments added one at a time, each the one that lowers the error most, then each chosen one
 // swapped for an unchosen one while that helps: the same list and photo, the same choice.
-Choice Choose(const cv::Mat& png, cv::Size size, const std::vector<NamedColour>& filaments, size_t count,
+Choice Choose(const ImageFile& picture, const std::vector<NamedColour>& filaments, size_t count,
               int baseCount, int levelCount)
 {
     Choice best;
     const auto tryChoice = [&](const std::vector<size_t>& chosen, Choice& into) {
-        const double error = PlannedError(png, size, filaments, chosen, baseCount, levelCount);
+        const double error = PlannedError(picture, filaments, chosen, baseCount, levelCount);
         if (into.chosen.empty() || error < into.error) into = {chosen, error};
     };
     while (best.chosen.size() < count) {
@@ -116,9 +116,7 @@ int RunPalette(int argc, char** argv, int first)
                         std::max(2, static_cast<int>(std::lround(double(image.rows) * std::min(kChoosingWidth, image.cols) / image.cols))));
     cv::Mat small;
     cv::resize(image, small, size, 0.0, 0.0, cv::INTER_AREA);
-    const std::vector<unsigned char> png = EncodePng(small);
-    const Choice choice = Choose(cv::Mat(png, true).reshape(1, 1), size, filaments, static_cast<size_t>(count), baseCount,
-                                 levelCount);
+    const Choice choice = Choose(PngImageFile(small), filaments, static_cast<size_t>(count), baseCount, levelCount);
 
     std::ostringstream text;
     text << "; " << count << " filaments chosen for " << args.Positional(0) << " (colour error " << choice.error

@@ -155,8 +155,7 @@ FramedPhoto FramePhoto(const Arguments& args, const ImageFile& photo, double def
     cv::copyMakeBorder(colour, colour, offset.y, padded.height - region.height - offset.y, offset.x,
                        padded.width - region.width - offset.x, cv::BORDER_REPLICATE);
     if (!keep.empty()) FillLeftOut(colour, keep);
-    const std::vector<unsigned char> png = EncodePng(colour);
-    framed.photo = {cv::Mat(png, true).reshape(1, 1), colour.size()};
+    framed.photo = PngImageFile(colour);
     return framed;
 }
 

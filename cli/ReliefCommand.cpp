@@ -40,8 +40,7 @@ cv::Mat HeightPhoto(const cv::Mat& bytes, bool invert, double gamma)
     for (int g = 0; g < 256; ++g)
         curve.at<uint8_t>(g) = cv::saturate_cast<uint8_t>(255.0 * std::pow((invert ? 255 - g : g) / 255.0, gamma));
     cv::LUT(grey, curve, shaped);
-    const std::vector<unsigned char> png = EncodePng(shaped);
-    return cv::Mat(png, true).reshape(1, 1);
+    return PngImageFile(shaped).bytes;
 }
 
 // A margin of the base plate around the picture: the photo at the working size (resized as the
@@ -56,8 +55,7 @@ void AddBorder(ReliefJob& job, FramedPhoto& framed, double borderMm)
     if (keep.empty()) keep = cv::Mat(working, CV_8U, cv::Scalar(255));
     cv::copyMakeBorder(picture, picture, border, border, border, border, cv::BORDER_REPLICATE);
     cv::copyMakeBorder(keep, job.keep, border, border, border, border, cv::BORDER_CONSTANT, cv::Scalar(0));
-    const std::vector<unsigned char> png = EncodePng(picture);
-    framed.photo = {cv::Mat(png, true).reshape(1, 1), picture.size()};
+    framed.photo = PngImageFile(picture);
     job.size.cols += 2 * border;
     job.size.rows += 2 * border;
     if (double(job.size.cols) * job.size.rows > kMaxWorkingPixels)
@@ -175,12 +173,14 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
     const int stackSize = static_cast<int>(job.stack.size());
 
     const cv::Mat preview = relief.UpdatePreviewImage(job.stack, job.baseCount, 0.0, 0.0, 0.0);
-    if (wants("preview")) folder.Write("preview.png", "preview", EncodePng(PaintLeftOut(preview, keep)));
-    const cv::Mat errors = Orvanes::ColourErrorMap(relief.ColourImage(), preview);
+    const cv::Mat shown = PaintLeftOut(preview, keep);
+    if (wants("preview")) folder.Write("preview.png", "preview", EncodePng(shown));
+    // A CIEDE2000 per working pixel costs as much as the meshes of a small print: only when reported.
+    const bool reportsError = !settings.quiet || settings.json || wants("fidelity");
+    const cv::Mat errors = reportsError ? Orvanes::ColourErrorMap(relief.ColourImage(), preview) : cv::Mat();
     const ColourError error = MeasureColourError(errors, keep);
     if (wants("fidelity"))
-        folder.Write("fidelity.png", "fidelity",
-                     EncodePng(FidelityImage(relief.ColourImage(), PaintLeftOut(preview, keep), errors)));
+        folder.Write("fidelity.png", "fidelity", EncodePng(FidelityImage(relief.ColourImage(), shown, errors)));
     if (!settings.quiet)
         std::fprintf(stderr, "orvane: colour error of the preview against the photo (CIEDE2000): mean %.1f, "
                      "95th percentile %.1f\n", error.mean, error.p95);
