@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -10,6 +9,7 @@
 #include "NULLProgressBar.h"
 #include "PhotoMeshCreater.h"
 #include "PhotosRelief.h"
+#include "VoxelMasking.h"
 
 namespace Orvanes {
 
@@ -95,17 +95,10 @@ void PhotosRelief::GetVoxMeshes(const std::vector<LayerEntry>& stack, double lay
     colours.clear();
 
     cv::Mat grid = GetReliefVox(stack, baseCount);
-    if (!keep.empty() && !grid.empty()) {
-        // Channel 0 is the top level; the relief levels come before the base levels.
-        const int reliefCount = grid.channels() - baseCount;
-        const auto empty = static_cast<uint8_t>(palette.size() + 1);
-        for (int r = 0; r < grid.rows; ++r) {
-            const uint8_t* kept = keep.ptr<uint8_t>(r);
-            uint8_t* voxel = grid.ptr<uint8_t>(r);
-            for (int c = 0; c < grid.cols; ++c, voxel += grid.channels())
-                if (kept[c] == 0) std::fill(voxel, voxel + std::max(reliefCount, 0), empty);
-        }
-    }
+    // Channel 0 is the top level: the relief levels come before the base levels.
+    if (!grid.empty())
+        detail::EmptyLeftOut(grid, keep, grid.channels() - baseCount, static_cast<uint8_t>(palette.size() + 1),
+                             "GetVoxMeshes");
     // One mesher for all colours: its vertex table keeps its capacity from colour to colour.
     PhotoMeshCreater mesher(progress);
     const size_t paletteSize = palette.size();

@@ -9,6 +9,7 @@
 #include "NULLProgressBar.h"
 #include "PhotoMeshCreater.h"
 #include "PhotosTranslucent.h"
+#include "VoxelMasking.h"
 
 namespace Orvanes {
 
@@ -63,10 +64,6 @@ std::vector<OrvaneMesh> PhotosTranslucent::GetMeshes(int minLayers, int maxLayer
                                                      double lastLayerHeight, const cv::Mat& keep)
 {
     RequirePhotograph("GetMeshes");
-    if (!keep.empty() && (keep.type() != CV_8UC1 || keep.size() != quantizedImage.size()))
-        throw std::invalid_argument("PhotosTranslucent::GetMeshes: the keep mask is not one 8-bit channel of the "
-                                    "working size " + std::to_string(quantizedImage.cols) + " x " +
-                                    std::to_string(quantizedImage.rows));
     const long long layerCount = static_cast<long long>(maxLayers) - minLayers + 1;
     if (layerCount > std::numeric_limits<int>::max() || layerCount < std::numeric_limits<int>::min())
         throw std::invalid_argument("PhotosTranslucent::GetMeshes: " + std::to_string(minLayers) + " to " +
@@ -74,12 +71,7 @@ std::vector<OrvaneMesh> PhotosTranslucent::GetMeshes(int minLayers, int maxLayer
     const double baseHeight = static_cast<double>(static_cast<long long>(minLayers) - kLayerCount) * layerHeight;
 
     cv::Mat grid = GetCMYKTVox();
-    for (int y = 0; y < grid.rows && !keep.empty(); ++y) {
-        const uint8_t* kept = keep.ptr<uint8_t>(y);
-        uint8_t* voxel = grid.ptr<uint8_t>(y);
-        for (int x = 0; x < grid.cols; ++x, voxel += kLayerCount)
-            if (kept[x] == 0) std::memset(voxel, kNoMaterial, kLayerCount);
-    }
+    detail::EmptyLeftOut(grid, keep, kLayerCount, kNoMaterial, "PhotosTranslucent::GetMeshes");
     std::vector<OrvaneMesh> meshes;
     meshes.reserve(5);
     PhotoMeshCreater mesher(progress);
