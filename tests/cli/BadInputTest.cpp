@@ -20,7 +20,7 @@ using BadInput = cli_test::ToolTest;
 TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind)
 {
     for (const auto& [name, size] : {std::pair<const char*, cv::Size>{"photo.png", {40, 30}}, {"card.png", {128, 32}},
-                                     {"preview.png", {40, 30}}})
+                                     {"preview.png", {40, 30}}, {"square.png", {16, 16}}})
         ASSERT_TRUE(cv::imwrite((dir / name).string(), orvane_test::MakePhoto(size.width, size.height)));
     std::ostringstream big;
     for (int k = 0; k < 255; ++k) big << std::hex << 0x100000 + k * 3 << ":0.5\n";
@@ -75,6 +75,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --mask half.png --background keep", "--background keep prints everything"},
         {"translucent card.png photo.png --mask card.png", "the mask is 128 x 32 pixels; the photo is 40 x 30"},
         {"relief photo.png --crop 0,0,41,30", "does not lie inside the photo of 40 x 30 pixels"},
+        {"relief photo.png --crop 0,0,0,30", "does not lie inside"},
         {"relief photo.png --json --out bad\xff", "the folder name 'bad\xff' is not UTF-8"},
         {"relief photo.png --crop 1,2,3", "needs four numbers"}, {"relief photo.png --crop 1,2,3,a", "must be a number"},
         {"relief photo.png --mask black.png", "leave nothing to print"},
@@ -94,6 +95,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --only swaps --palette swaps.txt --out .", "would overwrite the input"},
         {"relief photo.png --out occupied", "'occupied' is not a folder"},
         {"translucent card.png photo.png --width 3 --pixel-size 2", "at least 2 x 2"},
+        {"translucent card.png photo.png --width 16 --pixel-size 1", "16 x 12 pixels is too low for its width"},
         {"relief photo.png --palette palette.txt", "palette.txt:3:"},
         {"relief photo.png --palette no-palette.txt", "cannot read the colour file 'no-palette.txt'"},
         {"card --materials 00ffff,ff00ff,ffff00", "needs four colours"},
@@ -135,6 +137,8 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
     for (const std::string line : {"cut.jpg --accept-damaged", "whole.jpg", "whole.jpg --base-levels 0",
                                    "photo.png --width 1 --height 1 --pixel-size 0.5"})  // 2 x 2, the fewest
         EXPECT_EQ(RunTool("relief " + line + " --only stack --out d", dir).status, 0) << line;
+    // As many pixels as the 256 colours the photo is reduced to: just enough.
+    EXPECT_EQ(RunTool("translucent card.png square.png --width 16 --pixel-size 1 --only preview --out d", dir).status, 0);
 }
 
 // Files appear under their names only when complete: a write that fails leaves neither a partial

@@ -117,16 +117,16 @@ TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)
 
 TEST_F(RoadsEndToEnd, DemoRunsBothRoadsAndItsCardFeedsTheTranslucentRoad)
 {
-    const cli_test::RunResult run = RunTool("demo show --quiet --json", dir);
+    const cli_test::RunResult run = RunTool("demo --quiet --json", dir);  // FOLDER may be left out
     ASSERT_EQ(run.status, 0) << run.err;
     const Json summary = Json::parse(run.out);
-    EXPECT_EQ(summary["folder"], "show");
-    EXPECT_TRUE(orvane_test::Same(cv::imread((dir / "show/photo.png").string()), cv::imread(ORVANE_SAMPLE_PHOTO)))
+    EXPECT_EQ(summary["folder"], "orvane-demo");
+    EXPECT_TRUE(orvane_test::Same(cv::imread((dir / "orvane-demo/photo.png").string()), cv::imread(ORVANE_SAMPLE_PHOTO)))
         << "the built-in photo is the sample";
-    EXPECT_TRUE(cli_test::ExpectListedFiles(summary["relief"]["files"], dir, dir / "show/relief").count("relief.stl"));
-    const auto triangles = cli_test::ExpectListedFiles(summary["translucent"]["files"], dir, dir / "show/translucent");
+    EXPECT_TRUE(cli_test::ExpectListedFiles(summary["relief"]["files"], dir, dir / "orvane-demo/relief").count("relief.stl"));
+    const auto triangles = cli_test::ExpectListedFiles(summary["translucent"]["files"], dir, dir / "orvane-demo/translucent");
     EXPECT_EQ(triangles.size(), 5u) << "four materials and the body";
-    const std::vector<cli_test::ThreeMfObject> objects = cli_test::ReadThreeMf(dir / "show/translucent/translucent.3mf");
+    const std::vector<cli_test::ThreeMfObject> objects = cli_test::ReadThreeMf(dir / "orvane-demo/translucent/translucent.3mf");
     ASSERT_EQ(objects.size(), 5u);
     EXPECT_TRUE(objects.back().name == "body (white)" && objects.back().manifold);
     EXPECT_EQ(objects.back().triangles, triangles.at("body.stl"));
@@ -134,7 +134,7 @@ TEST_F(RoadsEndToEnd, DemoRunsBothRoadsAndItsCardFeedsTheTranslucentRoad)
     EXPECT_TRUE(summary["translucent"]["auto_contrast"].get<bool>() && contrast >= 0.0 && contrast <= 1.0) << contrast;
 
     // Cell (15, 63) is white in every layer: the brightest cell. Cell (0, 0) is six cyan-ish layers.
-    const cv::Mat card = cv::imread((dir / "show/card-simulated.png").string(), cv::IMREAD_UNCHANGED);
+    const cv::Mat card = cv::imread((dir / "orvane-demo/card-simulated.png").string(), cv::IMREAD_UNCHANGED);
     ASSERT_EQ(card.size(), cv::Size(640, 160));
     const cv::Vec3b white = card.at<cv::Vec3b>(155, 635), cyan = card.at<cv::Vec3b>(5, 5);
     EXPECT_GT(white[0] + white[1] + white[2], cyan[0] + cyan[1] + cyan[2]);
@@ -143,7 +143,7 @@ TEST_F(RoadsEndToEnd, DemoRunsBothRoadsAndItsCardFeedsTheTranslucentRoad)
     // The smallest card (a pixel a cell), equal layer bounds and a contrast given by hand are taken.
     ASSERT_EQ(RunTool("card --simulate --cell-pixels 1 --out c", dir).status, 0);
     EXPECT_EQ(cli_test::Digests(dir / "c"), "card-simulated.png 7af1731d39fe318e\n") << "pinned like the relief's files";
-    const cli_test::RunResult manual = RunTool("translucent c/card-simulated.png show/photo.png --width 24 --contrast "
+    const cli_test::RunResult manual = RunTool("translucent c/card-simulated.png orvane-demo/photo.png --width 24 --contrast "
                                                "0.25 --brightness -0.1 --min-layers 7 --max-layers 7 --only preview "
                                                "--json --out m", dir);
     EXPECT_TRUE(manual.status == 0 && Json::parse(manual.out)["contrast"] == 0.25) << manual.err;
