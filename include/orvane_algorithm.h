@@ -7,6 +7,7 @@
 #include "orvane/ColourDifference.h"
 #include "orvane/PhotoMeshCreater.h"
 #include "orvane/PhotosRelief.h"
+#include "orvane/MeshMerging.h"
 #include "orvane/StackPlanner.h"
 #include "orvane/PhotosTranslucent.h"
 #include "orvane/OrvaneReliefProxy.h"

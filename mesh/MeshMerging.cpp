@@ -1,0 +1,635 @@
+#include "MeshMerging.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace Orvanes {
+
+namespace {
+
+using Face = Eigen::Matrix<int32_t, 3, 1>;
+
+// Three lattice indices a key each: 19 bits apiece keep a point, a cell or a line in 64 bits.
+constexpr int kMaxAxisBits = 19;
+
+// Least-significant-digit radix sort of 64-bit keys, carrying an optional payload along. Digits
+// that every key shares are skipped, so narrow keys cost few passes.
+void RadixSort(std::vector<uint64_t>& keys, std::vector<uint32_t>* payload = nullptr)
+{
+    const size_t n = keys.size();
+    if (n < 2) return;
+    uint64_t any = 0, all = ~uint64_t(0);
+    for (const uint64_t k : keys) {
+        any |= k;
+        all &= k;
+    }
+    const uint64_t varying = any ^ all;
+    constexpr int kDigitBits = 11;
+    constexpr uint64_t kDigitMask = (uint64_t(1) << kDigitBits) - 1;
+    std::vector<uint64_t> keyBuffer(n);
+    std::vector<uint32_t> payloadBuffer(payload ? n : 0);
+    std::array<size_t, kDigitMask + 2> count;
+    for (int shift = 0; shift < 64; shift += kDigitBits) {
+        if (((varying >> shift) & kDigitMask) == 0) continue;
+        count.fill(0);
+        for (const uint64_t k : keys) ++count[((k >> shift) & kDigitMask) + 1];
+        std::partial_sum(count.begin(), count.end(), count.begin());
+        for (size_t i = 0; i < n; ++i) {
+            const size_t at = count[(keys[i] >> shift) & kDigitMask]++;
+            keyBuffer[at] = keys[i];
+            if (payload) payloadBuffer[at] = (*payload)[i];
+        }
+        keys.swap(keyBuffer);
+        if (payload) payload->swap(payloadBuffer);
+    }
+}
+
+// The distinct values of one coordinate axis. Values get ids in order of appearance through an
+// open-addressing table (a mesh holds few distinct values, so the table stays in cache); the
+// lattice index of a value is its rank among them.
+class AxisValues {
+public:
+    AxisValues() : slots(1024, kEmpty) {}
+
+    uint32_t IdOf(float value)
+    {
+        value += 0.0f;  // -0 and +0 are one position
+        uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        if (!values.empty() && bits == lastBits) return lastId;
+        const size_t mask = slots.size() - 1;
+        for (size_t h = Hash(bits) & mask;; h = (h + 1) & mask) {
+            const uint32_t id = slots[h];
+            if (id == kEmpty) {
+                slots[h] = static_cast<uint32_t>(values.size());
+                values.push_back(value);
+                valueBits.push_back(bits);
+                if (2 * values.size() > slots.size()) Grow();
+                break;
+            }
+            if (valueBits[id] == bits) {
+                lastBits = bits;
+                lastId = id;
+                return id;
+            }
+        }
+        lastBits = bits;
+        lastId = static_cast<uint32_t>(values.size() - 1);
+        return lastId;
+    }
+
+    // Sorts the values; returns each id's rank among the positions, where values closer than
+    // tolerance to the one before are one position.
+    std::vector<uint32_t> Ranks(double tolerance)
+    {
+        std::vector<uint32_t> order(values.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return values[a] < values[b]; });
+        std::vector<uint32_t> rank(values.size());
+        for (size_t r = 0; r < order.size(); ++r) {
+            if (r > 0 && double(values[order[r]]) - double(values[order[r - 1]]) > tolerance) ++positions;
+            rank[order[r]] = positions;
+        }
+        if (!values.empty()) ++positions;
+        return rank;
+    }
+
+    float LargestMagnitude() const
+    {
+        float largest = 0.0f;
+        for (const float v : values) largest = std::max(largest, std::abs(v));
+        return largest;
+    }
+    uint32_t PositionCount() const { return positions; }
+
+private:
+    static constexpr uint32_t kEmpty = std::numeric_limits<uint32_t>::max();
+    static size_t Hash(uint32_t bits) { return static_cast<size_t>((uint64_t(bits) * 0x9E3779B97F4A7C15ull) >> 32); }
+    void Grow()
+    {
+        slots.assign(slots.size() * 2, kEmpty);
+        const size_t mask = slots.size() - 1;
+        for (uint32_t id = 0; id < valueBits.size(); ++id) {
+            size_t h = Hash(valueBits[id]) & mask;
+            while (slots[h] != kEmpty) h = (h + 1) & mask;
+            slots[h] = id;
+        }
+    }
+
+    std::vector<uint32_t> slots;
+    std::vector<float> values;
+    std::vector<uint32_t> valueBits;
+    uint32_t lastBits = 0, lastId = 0;
+    uint32_t positions = 0;
+};
+
+using Point = std::array<uint32_t, 3>;  // lattice indices x, y, z
+
+// The two in-plane axes of a plane across axis a: p the lower, q the higher.
+inline int AxisP(int a) { return a == 0 ? 1 : 0; }
+inline int AxisQ(int a) { return a == 2 ? 1 : 2; }
+
+// Packing of lattice indices into keys, b bits each.
+struct Packing {
+    int b = 1;
+    uint64_t mask = 1;
+    uint64_t PointKey(const Point& p) const { return (uint64_t(p[0]) << (2 * b)) | (uint64_t(p[1]) << b) | p[2]; }
+    Point PointOf(uint64_t key) const
+    {
+        return {uint32_t(key >> (2 * b)), uint32_t((key >> b) & mask), uint32_t(key & mask)};
+    }
+    // A line along axis: the other two indices in axis order, then the position along it.
+    uint64_t LineKey(int axis, const Point& p, uint32_t along) const
+    {
+        const int o1 = axis == 0 ? 1 : 0, o2 = axis == 2 ? 1 : 2;
+        return (((((uint64_t(axis) << b) | p[o1]) << b) | p[o2]) << b) | along;
+    }
+};
+
+// Half of an axis-aligned rectangle in the plane across axis a: three of its four corners.
+// The corner left out is (p == p1) + 2 (q == q1); the two halves of one rectangle leave out
+// opposite corners.
+struct Half {
+    int a = -1;
+    bool counterClockwise = false;  // seen with p to the right and q up
+    uint32_t plane = 0, p0 = 0, p1 = 0, q0 = 0, q1 = 0;
+    int missing = 0;
+    bool SameRectangle(const Half& o) const
+    {
+        return a == o.a && counterClockwise == o.counterClockwise && plane == o.plane && p0 == o.p0 &&
+               p1 == o.p1 && q0 == o.q0 && q1 == o.q1 && (missing ^ o.missing) == 3;
+    }
+};
+
+Half HalfOf(const Point& v0, const Point& v1, const Point& v2)
+{
+    Half h;
+    for (int a = 0; a < 3; ++a)
+        if (v0[a] == v1[a] && v1[a] == v2[a]) {
+            if (h.a >= 0) return Half();  // flat along two axes: degenerate
+            h.a = a;
+        }
+    if (h.a < 0) return h;
+    const int p = AxisP(h.a), q = AxisQ(h.a);
+    h.plane = v0[h.a];
+    h.p0 = std::min({v0[p], v1[p], v2[p]});
+    h.p1 = std::max({v0[p], v1[p], v2[p]});
+    h.q0 = std::min({v0[q], v1[q], v2[q]});
+    h.q1 = std::max({v0[q], v1[q], v2[q]});
+    int codes = 0, seen = 0;
+    for (const Point* v : {&v0, &v1, &v2}) {
+        const uint32_t vp = (*v)[p], vq = (*v)[q];
+        if ((vp != h.p0 && vp != h.p1) || (vq != h.q0 && vq != h.q1)) return Half();
+        const int code = int(vp == h.p1) + 2 * int(vq == h.q1);
+        codes += code;
+        seen |= 1 << code;
+    }
+    if (h.p0 == h.p1 || h.q0 == h.q1 || __builtin_popcount(unsigned(seen)) != 3) return Half();
+    h.missing = 6 - codes;
+    const int64_t ap = int64_t(v1[p]) - v0[p], aq = int64_t(v1[q]) - v0[q];
+    const int64_t bp = int64_t(v2[p]) - v0[p], bq = int64_t(v2[q]) - v0[q];
+    h.counterClockwise = ap * bq - aq * bp > 0;
+    return h;
+}
+
+// A merged rectangle: cells [p0, p1) x [q0, q1) of one oriented plane.
+struct Rectangle {
+    int a;
+    bool counterClockwise;
+    uint32_t plane, p0, p1, q0, q1;
+};
+
+// The merged rectangles from the cells each oriented plane is covered by: maximal runs along q
+// in every row p, stacked across consecutive rows while they span the same columns.
+std::vector<Rectangle> Rectangles(const std::vector<uint64_t>& cells, const Packing& pack)
+{
+    std::vector<Rectangle> rects;
+    std::vector<size_t> previous, current;
+    uint64_t previousPlane = ~uint64_t(0);
+    uint32_t previousRow = 0;
+    const size_t n = cells.size();
+    for (size_t i = 0; i < n;) {
+        const uint64_t plane = cells[i] >> (2 * pack.b);
+        const uint32_t row = uint32_t((cells[i] >> pack.b) & pack.mask);
+        const bool continues = plane == previousPlane && row == previousRow + 1;
+        size_t match = 0;
+        current.clear();
+        const uint64_t rowKey = cells[i] >> pack.b;
+        while (i < n && (cells[i] >> pack.b) == rowKey) {
+            const uint32_t q0 = uint32_t(cells[i] & pack.mask);
+            uint32_t q1 = q0 + 1;
+            for (++i; i < n && cells[i] == cells[i - 1] + 1; ++i) ++q1;
+            while (i < n && cells[i] == cells[i - 1]) ++i;  // a cell covered twice counts once
+            if (continues) {
+                while (match < previous.size() && rects[previous[match]].q0 < q0) ++match;
+                if (match < previous.size() && rects[previous[match]].q0 == q0 && rects[previous[match]].q1 == q1) {
+                    rects[previous[match]].p1 = row + 1;
+                    current.push_back(previous[match]);
+                    continue;
+                }
+            }
+            const int orientedAxis = int(plane >> pack.b);
+            current.push_back(rects.size());
+            rects.push_back({orientedAxis >> 1, (orientedAxis & 1) != 0, uint32_t(plane & pack.mask), row, row + 1, q0, q1});
+        }
+        previous.swap(current);
+        previousPlane = plane;
+        previousRow = row;
+    }
+    return rects;
+}
+
+// Unique lattice points and, per axis, which of them lie on each lattice line.
+class PointIndex {
+public:
+    PointIndex(std::vector<uint64_t> pointKeys, const Packing& packing) : pack(packing), points(std::move(pointKeys))
+    {
+        RadixSort(points);
+        points.erase(std::unique(points.begin(), points.end()), points.end());
+        lines.reserve(points.size() * 3);
+        for (const uint64_t key : points) {
+            const Point p = pack.PointOf(key);
+            for (int axis = 0; axis < 3; ++axis) lines.push_back(pack.LineKey(axis, p, p[axis]));
+        }
+        RadixSort(lines);
+    }
+
+    uint32_t IdOf(const Point& p) const
+    {
+        return uint32_t(std::lower_bound(points.begin(), points.end(), pack.PointKey(p)) - points.begin());
+    }
+    Point PointAt(uint32_t id) const { return pack.PointOf(points[id]); }
+    size_t Size() const { return points.size(); }
+
+    // Positions along axis of the points strictly between from and to on the line through p.
+    void Between(int axis, const Point& p, uint32_t from, uint32_t to, std::vector<uint32_t>& out) const
+    {
+        out.clear();
+        const uint64_t lo = pack.LineKey(axis, p, from), hi = pack.LineKey(axis, p, to);
+        for (auto it = std::upper_bound(lines.begin(), lines.end(), lo); it != lines.end() && *it < hi; ++it)
+            out.push_back(uint32_t(*it & pack.mask));
+    }
+
+private:
+    Packing pack;
+    std::vector<uint64_t> points;
+    std::vector<uint64_t> lines;
+};
+
+// Triangles of merged faces, as point ids, wound as the plane's faces were.
+class Emitter {
+public:
+    Emitter(const PointIndex& pointIndex, std::vector<std::array<uint32_t, 3>>& output)
+        : index(pointIndex), faces(output)
+    {
+    }
+
+    // Every point on the rectangle's border is a vertex of it, so no neighbour's corner ends
+    // inside one of its edges. The rectangle is cut along the diagonal from (p1, q0) to (p0, q1);
+    // each half is a fan of triangles between its two sides, which meet at a right angle, so
+    // no triangle is flat however many points the sides hold.
+    void Add(const Rectangle& r)
+    {
+        flip = !r.counterClockwise;
+        a = r.a;
+        plane = r.plane;
+        // From corner (p0, q0): along p at q0 and along q at p0.
+        Chain(AxisP(a), r.q0, r.p0, r.p1, chainP);
+        Chain(AxisQ(a), r.p0, r.q0, r.q1, chainQ);
+        Zigzag();
+        // From corner (p1, q1): back along p at q1 and back along q at p1.
+        Chain(AxisP(a), r.q1, r.p1, r.p0, chainP);
+        Chain(AxisQ(a), r.p1, r.q1, r.q0, chainQ);
+        Zigzag();
+    }
+
+private:
+    struct Stop {
+        uint32_t id;
+        uint32_t along;
+    };
+
+    // The points from position from to position to (either way) along axis, on the line where
+    // the plane's other in-plane axis is at other.
+    void Chain(int axis, uint32_t other, uint32_t from, uint32_t to, std::vector<Stop>& chain)
+    {
+        Point p{};
+        p[a] = plane;
+        p[axis == AxisP(a) ? AxisQ(a) : AxisP(a)] = other;
+        chain.clear();
+        p[axis] = from;
+        chain.push_back({index.IdOf(p), 0});
+        index.Between(axis, p, std::min(from, to), std::max(from, to), between);
+        if (from > to) std::reverse(between.begin(), between.end());
+        for (const uint32_t t : between) {
+            p[axis] = t;
+            chain.push_back({index.IdOf(p), from < to ? t - from : from - t});
+        }
+        p[axis] = to;
+        chain.push_back({index.IdOf(p), from < to ? to - from : from - to});
+    }
+
+    void Emit(uint32_t v0, uint32_t v1, uint32_t v2)
+    {
+        faces.push_back(flip ? std::array<uint32_t, 3>{v0, v2, v1} : std::array<uint32_t, 3>{v0, v1, v2});
+    }
+
+    // chainP and chainQ leave one corner at a right angle, counter-clockwise from P to Q.
+    void Zigzag()
+    {
+        const size_t lastP = chainP.size() - 1, lastQ = chainQ.size() - 1;
+        const uint64_t lengthP = chainP.back().along, lengthQ = chainQ.back().along;
+        Emit(chainP[0].id, chainP[1].id, chainQ[1].id);
+        size_t i = 1, j = 1;
+        while (i < lastP || j < lastQ) {
+            const bool alongP = j == lastQ || (i < lastP && uint64_t(chainP[i + 1].along) * lengthQ <=
+                                                                uint64_t(chainQ[j + 1].along) * lengthP);
+            if (alongP) {
+                Emit(chainP[i].id, chainP[i + 1].id, chainQ[j].id);
+                ++i;
+            } else {
+                Emit(chainP[i].id, chainQ[j + 1].id, chainQ[j].id);
+                ++j;
+            }
+        }
+    }
+
+    const PointIndex& index;
+    std::vector<std::array<uint32_t, 3>>& faces;
+    std::vector<Stop> chainP, chainQ;
+    std::vector<uint32_t> between;
+    bool flip = false;
+    int a = 0;
+    uint32_t plane = 0;
+};
+
+// Union-find over triangle corners.
+class Corners {
+public:
+    explicit Corners(size_t count) : parent(count) { std::iota(parent.begin(), parent.end(), 0u); }
+    uint32_t Root(uint32_t c)
+    {
+        while (parent[c] != c) c = parent[c] = parent[parent[c]];
+        return c;
+    }
+    void Join(uint32_t x, uint32_t y)
+    {
+        x = Root(x);
+        y = Root(y);
+        if (x != y) parent[std::max(x, y)] = std::min(x, y);
+    }
+
+private:
+    std::vector<uint32_t> parent;
+};
+
+// Signed axis (+-1, +-2, +-3) of a triangle's normal, or 0 when it is not axis-aligned.
+int NormalAxis(const Point& v0, const Point& v1, const Point& v2)
+{
+    int64_t d1[3], d2[3];
+    for (int k = 0; k < 3; ++k) {
+        d1[k] = int64_t(v1[k]) - v0[k];
+        d2[k] = int64_t(v2[k]) - v0[k];
+    }
+    const int64_t n[3] = {d1[1] * d2[2] - d1[2] * d2[1], d1[2] * d2[0] - d1[0] * d2[2], d1[0] * d2[1] - d1[1] * d2[0]};
+    int found = 0;
+    for (int k = 0; k < 3; ++k)
+        if (n[k] != 0) {
+            if (found) return 0;
+            found = n[k] > 0 ? k + 1 : -(k + 1);
+        }
+    return found;
+}
+
+// Signed axis toward which a triangle extends away from its edge from v to w (along the axis
+// that is neither the edge's nor the normal's), or 0.
+int ExtendsToward(const Point& v, const Point& w, const Point& third, int normalAxis)
+{
+    for (int k = 0; k < 3; ++k) {
+        if (k + 1 == std::abs(normalAxis) || v[k] != w[k]) continue;
+        if (third[k] != v[k]) return third[k] > v[k] ? k + 1 : -(k + 1);
+    }
+    return 0;
+}
+
+}  // namespace
+
+OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
+{
+    OrvaneMesh merged;
+    const size_t vertexCount = mesh.vertices.size(), faceCount = mesh.faces.size();
+    if (faceCount == 0) return merged;
+
+    // Lattice indices of every referenced vertex.
+    std::vector<uint32_t> ids(3 * vertexCount, std::numeric_limits<uint32_t>::max());
+    AxisValues axes[3];
+    for (const Face& f : mesh.faces)
+        for (int k = 0; k < 3; ++k) {
+            const int32_t v = f[k];
+            if (v < 0 || size_t(v) >= vertexCount)
+                throw std::invalid_argument("MergeCoplanarFaces: face index " + std::to_string(v) +
+                                            " outside the " + std::to_string(vertexCount) + " vertices");
+            uint32_t* slot = &ids[3 * size_t(v)];
+            if (slot[0] != std::numeric_limits<uint32_t>::max()) continue;
+            const Eigen::Vector3f& p = mesh.vertices[size_t(v)];
+            if (!p.allFinite()) throw std::invalid_argument("MergeCoplanarFaces: vertex " + std::to_string(v) + " is not finite");
+            for (int a = 0; a < 3; ++a) slot[a] = axes[a].IdOf(p[a]);
+        }
+    // The meshers turn every vertex with a rotation whose rounding leaks a few parts in 10^8 of
+    // one coordinate into another, so points of one lattice plane differ in their last bits;
+    // real lattice steps are many orders of magnitude apart from that.
+    const double largest = std::max({axes[0].LargestMagnitude(), axes[1].LargestMagnitude(), axes[2].LargestMagnitude()});
+    const double tolerance = 1e-6 * largest;
+    Packing pack;
+    std::vector<uint32_t> ranks[3];
+    for (int a = 0; a < 3; ++a) {
+        ranks[a] = axes[a].Ranks(tolerance);
+        while ((uint64_t(1) << pack.b) < axes[a].PositionCount()) ++pack.b;
+    }
+    if (pack.b > kMaxAxisBits)
+        throw std::length_error("MergeCoplanarFaces: more than 2^" + std::to_string(kMaxAxisBits) +
+                                " distinct coordinates along one axis");
+    pack.mask = (uint64_t(1) << pack.b) - 1;
+    auto pointOf = [&](int32_t v) {
+        const uint32_t* slot = &ids[3 * size_t(v)];
+        return Point{ranks[0][slot[0]], ranks[1][slot[1]], ranks[2][slot[2]]};
+    };
+
+    // Each lattice point keeps the coordinates of an input vertex there.
+    std::vector<uint64_t> vertexKeys;
+    std::vector<uint32_t> vertexAt;
+    for (size_t v = 0; v < vertexCount; ++v)
+        if (ids[3 * v] != std::numeric_limits<uint32_t>::max()) {
+            vertexKeys.push_back(pack.PointKey(pointOf(int32_t(v))));
+            vertexAt.push_back(uint32_t(v));
+        }
+    RadixSort(vertexKeys, &vertexAt);
+
+    // Rectangles split in two, found as consecutive halves (the meshers write them so) or,
+    // failing that, among the rest; their cells, and the triangles kept as they are.
+    std::vector<uint64_t> cells;
+    cells.reserve(faceCount / 2);
+    std::vector<std::array<Point, 3>> kept;
+    std::vector<std::pair<Half, size_t>> loose;
+    auto rasterise = [&](const Half& h) {
+        const uint64_t oriented = uint64_t(2 * h.a + int(h.counterClockwise));
+        const uint64_t plane = (oriented << pack.b) | h.plane;
+        for (uint32_t p = h.p0; p < h.p1; ++p)
+            for (uint32_t q = h.q0; q < h.q1; ++q) cells.push_back((((plane << pack.b) | p) << pack.b) | q);
+    };
+    Half next;
+    for (size_t t = 0; t < faceCount; ++t) {
+        const Face& f = mesh.faces[t];
+        const Half h = t > 0 && next.a >= 0 ? next : HalfOf(pointOf(f[0]), pointOf(f[1]), pointOf(f[2]));
+        next = Half();
+        if (h.a < 0) {
+            kept.push_back({pointOf(f[0]), pointOf(f[1]), pointOf(f[2])});
+            continue;
+        }
+        if (t + 1 < faceCount) {
+            const Face& g = mesh.faces[t + 1];
+            next = HalfOf(pointOf(g[0]), pointOf(g[1]), pointOf(g[2]));
+            if (next.a >= 0 && h.SameRectangle(next)) {
+                rasterise(h);
+                next = Half();
+                ++t;
+                continue;
+            }
+        }
+        loose.emplace_back(h, t);
+    }
+    // Halves of one rectangle pair up by the corners they leave out: 0 with 3, 1 with 2.
+    auto rectangleOf = [](const Half& h) { return std::tie(h.a, h.counterClockwise, h.plane, h.p0, h.p1, h.q0, h.q1); };
+    std::sort(loose.begin(), loose.end(), [&](const auto& x, const auto& y) {
+        return std::make_tuple(rectangleOf(x.first), x.first.missing, x.second) <
+               std::make_tuple(rectangleOf(y.first), y.first.missing, y.second);
+    });
+    for (size_t i = 0; i < loose.size();) {
+        size_t j = i + 1;
+        while (j < loose.size() && rectangleOf(loose[j].first) == rectangleOf(loose[i].first)) ++j;
+        std::vector<size_t> byMissing[4];
+        for (size_t k = i; k < j; ++k) byMissing[loose[k].first.missing].push_back(loose[k].second);
+        for (int m = 0; m < 2; ++m) {
+            const std::vector<size_t>&one = byMissing[m], &other = byMissing[3 - m];
+            const size_t pairs = std::min(one.size(), other.size());
+            for (size_t k = 0; k < pairs; ++k) rasterise(loose[i].first);
+            for (const std::vector<size_t>* rest : {&one, &other})
+                for (size_t k = pairs; k < rest->size(); ++k) {
+                    const Face& f = mesh.faces[(*rest)[k]];
+                    kept.push_back({pointOf(f[0]), pointOf(f[1]), pointOf(f[2])});
+                }
+        }
+        i = j;
+    }
+    loose = {};
+    RadixSort(cells);
+    const std::vector<Rectangle> rects = Rectangles(cells, pack);
+    cells = {};
+
+    // Every corner and every kept vertex is a vertex of each merged face whose border it lies on.
+    std::vector<uint64_t> pointKeys;
+    pointKeys.reserve(4 * rects.size() + 3 * kept.size());
+    for (const Rectangle& r : rects) {
+        const int p = AxisP(r.a), q = AxisQ(r.a);
+        Point c{};
+        c[r.a] = r.plane;
+        for (const uint32_t cp : {r.p0, r.p1})
+            for (const uint32_t cq : {r.q0, r.q1}) {
+                c[p] = cp;
+                c[q] = cq;
+                pointKeys.push_back(pack.PointKey(c));
+            }
+    }
+    for (const auto& tri : kept)
+        for (const Point& v : tri) pointKeys.push_back(pack.PointKey(v));
+    const PointIndex points(std::move(pointKeys), pack);
+
+    std::vector<std::array<uint32_t, 3>> faces;
+    Emitter emitter(points, faces);
+    for (const Rectangle& r : rects) emitter.Add(r);
+    for (const auto& tri : kept) faces.push_back({points.IdOf(tri[0]), points.IdOf(tri[1]), points.IdOf(tri[2])});
+    if (faces.size() > size_t(std::numeric_limits<int32_t>::max()) / 3)
+        throw std::length_error("MergeCoplanarFaces: too many triangles for 32-bit indices");
+
+    // Corners of triangles that meet across an edge are one vertex. An edge four triangles share
+    // (two solids touching along it) pairs each triangle with the one of its own solid: the
+    // solid lies on the side of a face opposite its normal, so the partner of a face extends
+    // against that normal.
+    std::vector<uint64_t> edges;
+    std::vector<uint32_t> halfEdges;
+    edges.reserve(3 * faces.size());
+    halfEdges.reserve(3 * faces.size());
+    for (uint32_t t = 0; t < faces.size(); ++t)
+        for (uint32_t k = 0; k < 3; ++k) {
+            const uint32_t v = faces[t][k], w = faces[t][(k + 1) % 3];
+            edges.push_back((uint64_t(std::min(v, w)) << 32) | std::max(v, w));
+            halfEdges.push_back(3 * t + k);
+        }
+    RadixSort(edges, &halfEdges);
+    Corners corners(3 * faces.size());
+    auto start = [&](uint32_t h) { return faces[h / 3][h % 3]; };
+    auto join = [&](uint32_t h1, uint32_t h2) {  // h1 runs v to w, h2 w to v
+        corners.Join(h1, 3 * (h2 / 3) + (h2 % 3 + 1) % 3);
+        corners.Join(3 * (h1 / 3) + (h1 % 3 + 1) % 3, h2);
+    };
+    for (size_t i = 0; i < edges.size();) {
+        size_t j = i + 1;
+        while (j < edges.size() && edges[j] == edges[i]) ++j;
+        const uint32_t low = uint32_t(edges[i] >> 32);
+        if (j == i + 2 && (start(halfEdges[i]) == low) != (start(halfEdges[i + 1]) == low)) {
+            const bool firstForward = start(halfEdges[i]) == low;
+            join(halfEdges[firstForward ? i : i + 1], halfEdges[firstForward ? i + 1 : i]);
+            i = j;
+            continue;
+        }
+        std::vector<uint32_t> forward, backward;
+        for (size_t k = i; k < j; ++k) (start(halfEdges[k]) == low ? forward : backward).push_back(halfEdges[k]);
+        if (forward.size() == backward.size()) {
+            auto normalOf = [&](uint32_t h) {
+                const auto& f = faces[h / 3];
+                return NormalAxis(points.PointAt(f[0]), points.PointAt(f[1]), points.PointAt(f[2]));
+            };
+            auto extentOf = [&](uint32_t h) {
+                const auto& f = faces[h / 3];
+                const uint32_t k = h % 3;
+                return ExtendsToward(points.PointAt(f[k]), points.PointAt(f[(k + 1) % 3]),
+                                     points.PointAt(f[(k + 2) % 3]), normalOf(h));
+            };
+            std::vector<bool> taken(backward.size(), false);
+            for (const uint32_t h : forward) {
+                size_t pick = backward.size();
+                for (size_t b = 0; b < backward.size(); ++b)
+                    if (!taken[b] && (pick == backward.size() || extentOf(backward[b]) == -normalOf(h))) pick = b;
+                taken[pick] = true;
+                join(h, backward[pick]);
+            }
+        }
+        i = j;
+    }
+
+    // One vertex per set of joined corners, numbered in order of first use.
+    std::vector<int32_t> vertexOf(3 * faces.size(), -1);
+    merged.faces.resize(faces.size());
+    for (uint32_t c = 0; c < 3 * faces.size(); ++c) {
+        const uint32_t root = corners.Root(c);
+        if (vertexOf[root] < 0) {
+            vertexOf[root] = static_cast<int32_t>(merged.vertices.size());
+            const uint64_t key = pack.PointKey(points.PointAt(faces[c / 3][c % 3]));
+            const size_t at = size_t(std::lower_bound(vertexKeys.begin(), vertexKeys.end(), key) - vertexKeys.begin());
+            merged.vertices.push_back(mesh.vertices[vertexAt[at]]);
+        }
+        merged.faces[c / 3][c % 3] = vertexOf[root];
+    }
+    return merged;
+}
+
+}  // namespace Orvanes

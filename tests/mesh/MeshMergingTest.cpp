@@ -1,0 +1,153 @@
+// Merged meshes hold the same solid as the meshers' own: same volume, same inside at every voxel
+// centre, closed, every edge shared by exactly two triangles, no vertex inside another's edge.
+#include <algorithm>
+#include <numeric>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include <Eigen/Geometry>
+#include <gtest/gtest.h>
+
+#include "MeshChecks.h"
+#include "MeshMerging.h"
+#include "PhotoMeshCreater.h"
+
+using Orvanes::MergeCoplanarFaces;
+using Orvanes::OrvaneMesh;
+using Orvanes::PhotoMeshCreater;
+
+namespace {
+
+// Whether point lies inside the mesh: crossings of a ray along a direction no lattice edge has.
+bool Inside(const OrvaneMesh& mesh, const Eigen::Vector3d& point)
+{
+    const Eigen::Vector3d dir = Eigen::Vector3d(0.0123, 0.0321, 1.0).normalized();
+    int crossings = 0;
+    for (const auto& f : mesh.faces) {
+        const Eigen::Vector3d a = mesh.vertices[size_t(f[0])].cast<double>(), b = mesh.vertices[size_t(f[1])].cast<double>(),
+                              c = mesh.vertices[size_t(f[2])].cast<double>();
+        const Eigen::Vector3d e1 = b - a, e2 = c - a, h = dir.cross(e2);
+        const double det = e1.dot(h);
+        if (std::abs(det) < 1e-12) continue;
+        const Eigen::Vector3d s = point - a;
+        const double u = s.dot(h) / det, v = dir.dot(s.cross(e1)) / det;
+        if (u < 0 || v < 0 || u + v > 1 || e2.dot(s.cross(e1)) / det <= 0) continue;
+        ++crossings;
+    }
+    return crossings % 2 == 1;
+}
+
+// No vertex lies inside an edge of the mesh (strictly between its ends, on the segment).
+void ExpectNoTJunctions(const OrvaneMesh& mesh)
+{
+    for (const auto& f : mesh.faces)
+        for (int k = 0; k < 3; ++k) {
+            const Eigen::Vector3d a = mesh.vertices[size_t(f[k])].cast<double>(), b = mesh.vertices[size_t(f[(k + 1) % 3])].cast<double>();
+            for (const auto& v : mesh.vertices) {
+                const Eigen::Vector3d p = v.cast<double>();
+                const double t = (p - a).dot(b - a) / (b - a).squaredNorm();
+                ASSERT_FALSE(t > 1e-9 && t < 1 - 1e-9 && (a + t * (b - a) - p).norm() < 1e-7)
+                    << "vertex (" << p.transpose() << ") inside edge (" << a.transpose() << ") - (" << b.transpose() << ")";
+            }
+        }
+}
+
+// Merged keeps the solid of original: checks common to both meshers.
+void ExpectSameSolid(const OrvaneMesh& original, const OrvaneMesh& merged)
+{
+    orvane_test::ExpectClosedAndOutward(merged, true, !original.faces.empty());
+    ExpectNoTJunctions(merged);
+    EXPECT_NEAR(orvane_test::SixVolume(merged), orvane_test::SixVolume(original), 1e-5 * std::abs(orvane_test::SixVolume(original)) + 1e-9);
+    std::vector<std::array<float, 3>> before, after;
+    for (const auto& v : original.vertices) before.push_back({v[0], v[1], v[2]});
+    for (const auto& v : merged.vertices) after.push_back({v[0] + 0.0f, v[1] + 0.0f, v[2] + 0.0f});
+    std::sort(before.begin(), before.end());
+    for (const auto& v : after) EXPECT_TRUE(std::binary_search(before.begin(), before.end(), v)) << "a new point";
+}
+
+OrvaneMesh VoxelMesh(const cv::Mat& grid, int label)
+{
+    return PhotoMeshCreater(nullptr).CreateMeshFromVox(grid, 0.4, 0.1, 0.3, label, 0, 100);
+}
+
+}  // namespace
+
+TEST(MeshMerging, VoxelSolidsKeepEveryVoxelAndTheirVolumeInAnyFaceOrder)
+{
+    std::mt19937 random(7);
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        const int rows = 3 + round, cols = 4 + round % 3, levels = 2 + round % 4;
+        cv::Mat grid(rows, cols, CV_8UC(levels));
+        // Few labels, blobs of several voxels: flat areas to merge, and solids that touch along
+        // edges and at corners only.
+        for (int j = 0; j < rows; ++j)
+            for (int i = 0; i < cols; ++i)
+                for (int k = 0; k < levels; ++k) grid.ptr<uint8_t>(j)[i * levels + k] = uint8_t(((i / 2 + j / 2 + k) % 3 + random() % 4 / 3) % 3);
+        for (int label = 0; label < 3; ++label) {
+            const OrvaneMesh voxels = VoxelMesh(grid, label);
+            const OrvaneMesh merged = MergeCoplanarFaces(voxels);
+            ExpectSameSolid(voxels, merged);
+            EXPECT_LT(merged.faces.size(), voxels.faces.size());
+            for (int j = 0; j < rows; ++j)
+                for (int i = 0; i < cols; ++i)
+                    for (int k = 0; k < levels; ++k) {
+                        // The turn sends column i to x = -(i + 0.5) 0.4 and level k below z = 0.
+                        const double z = k + 1 < levels ? -(k + 0.5) * 0.1 : -((levels - 1) * 0.1 + 0.15);
+                        EXPECT_EQ(Inside(merged, {-(i + 0.5) * 0.4, (j + 0.5) * 0.4, z}), grid.ptr<uint8_t>(j)[i * levels + k] == label)
+                            << "voxel " << j << ", " << i << ", " << k << " of label " << label;
+                    }
+            // Shuffled faces pair their halves without the writer's order.
+            OrvaneMesh shuffled = voxels;
+            std::shuffle(shuffled.faces.begin(), shuffled.faces.end(), random);
+            const OrvaneMesh again = MergeCoplanarFaces(shuffled);
+            ExpectSameSolid(voxels, again);
+            EXPECT_EQ(again.faces.size(), merged.faces.size());
+        }
+    }
+}
+
+TEST(MeshMerging, BoxesBecomeTwelveTrianglesAndSolidsTouchingAtAnEdgeOrCornerGetTheirOwnVertices)
+{
+    cv::Mat block(3, 4, CV_8UC(5));
+    block.setTo(1);
+    EXPECT_EQ(MergeCoplanarFaces(VoxelMesh(block, 1)).faces.size(), 12u);
+    for (const int levels : {1, 2}) {  // diagonal columns touch along an edge; diagonal cubes at a corner
+        cv::Mat grid(2, 2, CV_8UC(levels));
+        grid.setTo(0);
+        grid.ptr<uint8_t>(0)[0] = grid.ptr<uint8_t>(1)[levels + levels - 1] = 1;
+        const OrvaneMesh merged = MergeCoplanarFaces(VoxelMesh(grid, 1));
+        ExpectSameSolid(VoxelMesh(grid, 1), merged);
+        EXPECT_EQ(merged.vertices.size(), 16u) << levels;
+        EXPECT_EQ(merged.faces.size(), 24u) << levels;
+    }
+}
+
+TEST(MeshMerging, HeightMapsMergeTheirFlatPartsAndKeepTheSlopes)
+{
+    cv::Mat heights(12, 15, CV_8U);
+    for (int r = 0; r < heights.rows; ++r)
+        for (int c = 0; c < heights.cols; ++c) heights.at<uint8_t>(r, c) = uint8_t(std::min(r, 6) / 3 * 60 + (c > 9 ? 50 : 0));
+    for (const bool invert : {false, true}) {
+        const OrvaneMesh body = PhotoMeshCreater(nullptr).CreateMeshByHeightMap(heights, 0.2, 0.5, 6, 0.6, 0.0, invert);
+        const OrvaneMesh merged = MergeCoplanarFaces(body);
+        ExpectSameSolid(body, merged);
+        EXPECT_LT(merged.faces.size() * 3, body.faces.size());
+    }
+    const cv::Mat flat(5, 7, CV_8U, cv::Scalar(9));
+    EXPECT_EQ(MergeCoplanarFaces(PhotoMeshCreater(nullptr).CreateMeshByHeightMap(flat, 0.2, 0.5, 6, 0.6, 0.0, false)).faces.size(), 12u);
+}
+
+TEST(MeshMerging, RefusesFacesOutsideTheVerticesAndPointsThatAreNotFinite)
+{
+    EXPECT_TRUE(MergeCoplanarFaces(OrvaneMesh()).faces.empty());
+    OrvaneMesh mesh = VoxelMesh(cv::Mat(1, 1, CV_8UC1, cv::Scalar(1)), 1);
+    OrvaneMesh outside = mesh;
+    outside.faces[3][1] = int32_t(mesh.vertices.size());
+    EXPECT_THROW(MergeCoplanarFaces(outside), std::invalid_argument);
+    outside.faces[3][1] = -1;
+    EXPECT_THROW(MergeCoplanarFaces(outside), std::invalid_argument);
+    mesh.vertices[mesh.faces[5][0]][2] = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_THROW(MergeCoplanarFaces(mesh), std::invalid_argument);
+}
