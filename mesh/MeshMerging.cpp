@@ -65,7 +65,13 @@ public:
         value += 0.0f;  // -0 and +0 are one position
         uint32_t bits;
         std::memcpy(&bits, &value, sizeof bits);
-        if (!values.empty() && bits == lastBits) return lastId;
+        if (bits == lastBits && !values.empty()) return lastId;
+        return Lookup(bits, value);
+    }
+
+private:
+    uint32_t Lookup(uint32_t bits, float value)
+    {
         const size_t mask = slots.size() - 1;
         for (size_t h = Hash(bits) & mask;; h = (h + 1) & mask) {
             const uint32_t id = slots[h];
@@ -87,6 +93,7 @@ public:
         return lastId;
     }
 
+public:
     // Sorts the values; returns each id's rank among the positions, where values closer than
     // tolerance to the one before are one position.
     std::vector<uint32_t> Ranks(double tolerance)
@@ -135,8 +142,8 @@ private:
 using Point = std::array<uint32_t, 3>;  // lattice indices x, y, z
 
 // The two in-plane axes of a plane across axis a: p the lower, q the higher.
-inline int AxisP(int a) { return a == 0 ? 1 : 0; }
-inline int AxisQ(int a) { return a == 2 ? 1 : 2; }
+constexpr int AxisP(int a) { return a == 0 ? 1 : 0; }
+constexpr int AxisQ(int a) { return a == 2 ? 1 : 2; }
 
 // Packing of lattice indices into keys, b bits each.
 struct Packing {
@@ -170,35 +177,44 @@ struct Half {
     }
 };
 
-Half HalfOf(const Point& v0, const Point& v1, const Point& v2)
+inline int CornerCode(uint32_t vp, uint32_t vq, uint32_t p1, uint32_t q1) { return int(vp == p1) + 2 * int(vq == q1); }
+
+// The axis is a template argument so the in-plane axes are constants in the tests below.
+template <int a>
+Half HalfAcross(const Point& v0, const Point& v1, const Point& v2)
 {
     Half h;
-    for (int a = 0; a < 3; ++a)
-        if (v0[a] == v1[a] && v1[a] == v2[a]) {
-            if (h.a >= 0) return Half();  // flat along two axes: degenerate
-            h.a = a;
-        }
-    if (h.a < 0) return h;
-    const int p = AxisP(h.a), q = AxisQ(h.a);
-    h.plane = v0[h.a];
-    h.p0 = std::min({v0[p], v1[p], v2[p]});
-    h.p1 = std::max({v0[p], v1[p], v2[p]});
-    h.q0 = std::min({v0[q], v1[q], v2[q]});
-    h.q1 = std::max({v0[q], v1[q], v2[q]});
-    int codes = 0, seen = 0;
-    for (const Point* v : {&v0, &v1, &v2}) {
-        const uint32_t vp = (*v)[p], vq = (*v)[q];
-        if ((vp != h.p0 && vp != h.p1) || (vq != h.q0 && vq != h.q1)) return Half();
-        const int code = int(vp == h.p1) + 2 * int(vq == h.q1);
-        codes += code;
-        seen |= 1 << code;
-    }
-    if (h.p0 == h.p1 || h.q0 == h.q1 || __builtin_popcount(unsigned(seen)) != 3) return Half();
-    h.missing = 6 - codes;
+    constexpr int p = AxisP(a), q = AxisQ(a);
+    const uint32_t p0 = std::min(v0[p], std::min(v1[p], v2[p])), p1 = std::max(v0[p], std::max(v1[p], v2[p]));
+    const uint32_t q0 = std::min(v0[q], std::min(v1[q], v2[q])), q1 = std::max(v0[q], std::max(v1[q], v2[q]));
+    // Three distinct corners of the rectangle the extremes span: a value between them, or a
+    // corner twice, is some other triangle.
+    auto off = [](uint32_t v, uint32_t lo, uint32_t hi) { return v != lo && v != hi; };
+    if (p0 == p1 || q0 == q1 || off(v0[p], p0, p1) | off(v1[p], p0, p1) | off(v2[p], p0, p1) |
+                                    off(v0[q], q0, q1) | off(v1[q], q0, q1) | off(v2[q], q0, q1))
+        return h;
+    const int c0 = CornerCode(v0[p], v0[q], p1, q1), c1 = CornerCode(v1[p], v1[q], p1, q1),
+              c2 = CornerCode(v2[p], v2[q], p1, q1);
+    if (c0 == c1 || c1 == c2 || c0 == c2) return h;
+    h.a = a;
+    h.plane = v0[a];
+    h.p0 = p0;
+    h.p1 = p1;
+    h.q0 = q0;
+    h.q1 = q1;
+    h.missing = 6 - c0 - c1 - c2;
     const int64_t ap = int64_t(v1[p]) - v0[p], aq = int64_t(v1[q]) - v0[q];
     const int64_t bp = int64_t(v2[p]) - v0[p], bq = int64_t(v2[q]) - v0[q];
     h.counterClockwise = ap * bq - aq * bp > 0;
     return h;
+}
+
+inline Half HalfOf(const Point& v0, const Point& v1, const Point& v2)
+{
+    if (v0[2] == v1[2] && v1[2] == v2[2]) return HalfAcross<2>(v0, v1, v2);
+    if (v0[0] == v1[0] && v1[0] == v2[0]) return HalfAcross<0>(v0, v1, v2);
+    if (v0[1] == v1[1] && v1[1] == v2[1]) return HalfAcross<1>(v0, v1, v2);
+    return Half();
 }
 
 // A merged rectangle: cells [p0, p1) x [q0, q1) of one oriented plane.
@@ -248,41 +264,79 @@ std::vector<Rectangle> Rectangles(const std::vector<uint64_t>& cells, const Pack
     return rects;
 }
 
+// An open-addressing table from keys below 2^63 to 32-bit values; nothing is ever removed.
+class KeyTable {
+public:
+    static constexpr uint32_t kMissing = std::numeric_limits<uint32_t>::max();
+    explicit KeyTable(size_t expected)
+    {
+        size_t capacity = 16;
+        while (capacity < 2 * expected) capacity *= 2;
+        keys.assign(capacity, kNone);
+        values.assign(capacity, kMissing);
+    }
+    uint32_t Find(uint64_t key) const { return values[Probe(key)]; }
+    uint32_t& operator[](uint64_t key)  // the caller keeps the count below the expected one
+    {
+        const size_t at = Probe(key);
+        keys[at] = key;
+        return values[at];
+    }
+
+private:
+    static constexpr uint64_t kNone = ~uint64_t(0);
+    size_t Probe(uint64_t key) const
+    {
+        const size_t mask = keys.size() - 1;
+        size_t at = size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+        while (keys[at] != key && keys[at] != kNone) at = (at + 1) & mask;
+        return at;
+    }
+    std::vector<uint64_t> keys;
+    std::vector<uint32_t> values;
+};
+
 // Unique lattice points and, per axis, which of them lie on each lattice line.
 class PointIndex {
 public:
-    PointIndex(std::vector<uint64_t> pointKeys, const Packing& packing) : pack(packing), points(std::move(pointKeys))
+    PointIndex(std::vector<uint64_t> pointKeys, const Packing& packing)
+        : pack(packing), points(std::move(pointKeys)), ids(0)
     {
         RadixSort(points);
         points.erase(std::unique(points.begin(), points.end()), points.end());
+        ids = KeyTable(points.size());
         lines.reserve(points.size() * 3);
-        for (const uint64_t key : points) {
-            const Point p = pack.PointOf(key);
-            for (int axis = 0; axis < 3; ++axis) lines.push_back(pack.LineKey(axis, p, p[axis]));
+        lineIds.reserve(points.size() * 3);
+        for (uint32_t id = 0; id < points.size(); ++id) {
+            ids[points[id]] = id;
+            const Point p = pack.PointOf(points[id]);
+            for (int axis = 0; axis < 3; ++axis) {
+                lines.push_back(pack.LineKey(axis, p, p[axis]));
+                lineIds.push_back(id);
+            }
         }
-        RadixSort(lines);
+        RadixSort(lines, &lineIds);
     }
 
-    uint32_t IdOf(const Point& p) const
-    {
-        return uint32_t(std::lower_bound(points.begin(), points.end(), pack.PointKey(p)) - points.begin());
-    }
+    uint32_t IdOf(const Point& p) const { return ids.Find(pack.PointKey(p)); }  // KeyTable::kMissing if none
     Point PointAt(uint32_t id) const { return pack.PointOf(points[id]); }
     size_t Size() const { return points.size(); }
 
-    // Positions along axis of the points strictly between from and to on the line through p.
-    void Between(int axis, const Point& p, uint32_t from, uint32_t to, std::vector<uint32_t>& out) const
+    // Positions along axis and ids of the points strictly between from and to on the line through p.
+    template <typename Visit>
+    void Between(int axis, const Point& p, uint32_t from, uint32_t to, Visit&& visit) const
     {
-        out.clear();
         const uint64_t lo = pack.LineKey(axis, p, from), hi = pack.LineKey(axis, p, to);
         for (auto it = std::upper_bound(lines.begin(), lines.end(), lo); it != lines.end() && *it < hi; ++it)
-            out.push_back(uint32_t(*it & pack.mask));
+            visit(uint32_t(*it & pack.mask), lineIds[size_t(it - lines.begin())]);
     }
 
 private:
     Packing pack;
     std::vector<uint64_t> points;
+    KeyTable ids;
     std::vector<uint64_t> lines;
+    std::vector<uint32_t> lineIds;
 };
 
 // Triangles of merged faces, as point ids, wound as the plane's faces were.
@@ -328,12 +382,11 @@ private:
         chain.clear();
         p[axis] = from;
         chain.push_back({index.IdOf(p), 0});
-        index.Between(axis, p, std::min(from, to), std::max(from, to), between);
-        if (from > to) std::reverse(between.begin(), between.end());
-        for (const uint32_t t : between) {
-            p[axis] = t;
-            chain.push_back({index.IdOf(p), from < to ? t - from : from - t});
-        }
+        const size_t first = chain.size();
+        index.Between(axis, p, std::min(from, to), std::max(from, to), [&](uint32_t t, uint32_t id) {
+            chain.push_back({id, from < to ? t - from : from - t});
+        });
+        if (from > to) std::reverse(chain.begin() + long(first), chain.end());
         p[axis] = to;
         chain.push_back({index.IdOf(p), from < to ? to - from : from - to});
     }
@@ -366,7 +419,6 @@ private:
     const PointIndex& index;
     std::vector<std::array<uint32_t, 3>>& faces;
     std::vector<Stop> chainP, chainQ;
-    std::vector<uint32_t> between;
     bool flip = false;
     int a = 0;
     uint32_t plane = 0;
@@ -430,20 +482,23 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
     if (faceCount == 0) return merged;
 
     // Lattice indices of every referenced vertex.
-    std::vector<uint32_t> ids(3 * vertexCount, std::numeric_limits<uint32_t>::max());
-    AxisValues axes[3];
+    std::vector<uint8_t> referenced(vertexCount, 0);
     for (const Face& f : mesh.faces)
         for (int k = 0; k < 3; ++k) {
             const int32_t v = f[k];
             if (v < 0 || size_t(v) >= vertexCount)
                 throw std::invalid_argument("MergeCoplanarFaces: face index " + std::to_string(v) +
                                             " outside the " + std::to_string(vertexCount) + " vertices");
-            uint32_t* slot = &ids[3 * size_t(v)];
-            if (slot[0] != std::numeric_limits<uint32_t>::max()) continue;
-            const Eigen::Vector3f& p = mesh.vertices[size_t(v)];
-            if (!p.allFinite()) throw std::invalid_argument("MergeCoplanarFaces: vertex " + std::to_string(v) + " is not finite");
-            for (int a = 0; a < 3; ++a) slot[a] = axes[a].IdOf(p[a]);
+            referenced[size_t(v)] = 1;
         }
+    std::vector<Point> lattice(vertexCount);
+    AxisValues axes[3];
+    for (size_t v = 0; v < vertexCount; ++v) {
+        if (!referenced[v]) continue;
+        const Eigen::Vector3f& p = mesh.vertices[v];
+        if (!p.allFinite()) throw std::invalid_argument("MergeCoplanarFaces: vertex " + std::to_string(v) + " is not finite");
+        for (int a = 0; a < 3; ++a) lattice[v][a] = axes[a].IdOf(p[a]);
+    }
     // The meshers turn every vertex with a rotation whose rounding leaks a few parts in 10^8 of
     // one coordinate into another, so points of one lattice plane differ in their last bits;
     // real lattice steps are many orders of magnitude apart from that.
@@ -459,20 +514,10 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
         throw std::length_error("MergeCoplanarFaces: more than 2^" + std::to_string(kMaxAxisBits) +
                                 " distinct coordinates along one axis");
     pack.mask = (uint64_t(1) << pack.b) - 1;
-    auto pointOf = [&](int32_t v) {
-        const uint32_t* slot = &ids[3 * size_t(v)];
-        return Point{ranks[0][slot[0]], ranks[1][slot[1]], ranks[2][slot[2]]};
-    };
-
-    // Each lattice point keeps the coordinates of an input vertex there.
-    std::vector<uint64_t> vertexKeys;
-    std::vector<uint32_t> vertexAt;
     for (size_t v = 0; v < vertexCount; ++v)
-        if (ids[3 * v] != std::numeric_limits<uint32_t>::max()) {
-            vertexKeys.push_back(pack.PointKey(pointOf(int32_t(v))));
-            vertexAt.push_back(uint32_t(v));
-        }
-    RadixSort(vertexKeys, &vertexAt);
+        if (referenced[v])
+            for (int a = 0; a < 3; ++a) lattice[v][a] = ranks[a][lattice[v][a]];
+    auto pointOf = [&](int32_t v) -> const Point& { return lattice[size_t(v)]; };
 
     // Rectangles split in two, found as consecutive halves (the meshers write them so) or,
     // failing that, among the rest; their cells, and the triangles kept as they are.
@@ -616,19 +661,29 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
         i = j;
     }
 
-    // One vertex per set of joined corners, numbered in order of first use.
+    // One vertex per set of joined corners, numbered in order of first use; each takes the
+    // coordinates of an input vertex at its lattice point.
     std::vector<int32_t> vertexOf(3 * faces.size(), -1);
+    std::vector<uint32_t> pointOfVertex;
     merged.faces.resize(faces.size());
     for (uint32_t c = 0; c < 3 * faces.size(); ++c) {
         const uint32_t root = corners.Root(c);
         if (vertexOf[root] < 0) {
-            vertexOf[root] = static_cast<int32_t>(merged.vertices.size());
-            const uint64_t key = pack.PointKey(points.PointAt(faces[c / 3][c % 3]));
-            const size_t at = size_t(std::lower_bound(vertexKeys.begin(), vertexKeys.end(), key) - vertexKeys.begin());
-            merged.vertices.push_back(mesh.vertices[vertexAt[at]]);
+            vertexOf[root] = static_cast<int32_t>(pointOfVertex.size());
+            pointOfVertex.push_back(faces[c / 3][c % 3]);
         }
         merged.faces[c / 3][c % 3] = vertexOf[root];
     }
+    KeyTable inputVertexOf(pointOfVertex.size());
+    for (const uint32_t point : pointOfVertex) inputVertexOf[pack.PointKey(points.PointAt(point))] = KeyTable::kMissing - 1;
+    for (size_t v = 0; v < vertexCount; ++v) {
+        if (!referenced[v]) continue;
+        const uint64_t key = pack.PointKey(lattice[v]);
+        if (inputVertexOf.Find(key) == KeyTable::kMissing - 1) inputVertexOf[key] = uint32_t(v);
+    }
+    merged.vertices.reserve(pointOfVertex.size());
+    for (const uint32_t point : pointOfVertex)
+        merged.vertices.push_back(mesh.vertices[inputVertexOf.Find(pack.PointKey(points.PointAt(point)))]);
     return merged;
 }
 
