@@ -17,9 +17,12 @@ const std::vector<std::string> kCardOutputs = {"materials", "3mf"};
 
 }  // namespace
 
-void WriteSimulatedCard(const Materials& materials, int cellPixels, OutputFolder& folder, const std::string& name)
+std::vector<unsigned char> WriteSimulatedCard(const Materials& materials, int cellPixels, OutputFolder& folder,
+                                              const std::string& name)
 {
-    folder.Write(name, "card-image", EncodePng(SimulatedCard(materials, cellPixels)));
+    std::vector<unsigned char> png = EncodePng(SimulatedCard(materials, cellPixels));
+    folder.Write(name, "card-image", png);
+    return png;
 }
 
 int RunCard(int argc, char** argv, int first)
@@ -66,6 +69,7 @@ int RunCard(int argc, char** argv, int first)
         TerminalProgress progress(!settings.quiet && StderrIsTerminal());
         WriteCardMeshes(materials, cellSize, layerHeight, lastLayerHeight, settings, folder, progress);
     }
+    folder.Commit();
     JsonFiles(json, folder);
     PrintSummary(settings, folder, json);
     return 0;

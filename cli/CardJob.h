@@ -1,6 +1,7 @@
 // Card outputs shared by `orvane card` and `orvane demo`.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "CardModel.h"
 #include "CommandSupport.h"
@@ -12,6 +13,8 @@ void WriteCardMeshes(const Materials& materials, double cellSize, double layerHe
                      const CommonSettings& settings, OutputFolder& folder, TerminalProgress& progress);
 
 // The predicted card photograph as a PNG named name.
-void WriteSimulatedCard(const Materials& materials, int cellPixels, OutputFolder& folder, const std::string& name);
+// Returns the PNG bytes written: the file itself appears only when the folder commits.
+std::vector<unsigned char> WriteSimulatedCard(const Materials& materials, int cellPixels, OutputFolder& folder,
+                                              const std::string& name);
 
 }  // namespace orvane_cli

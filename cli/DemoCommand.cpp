@@ -80,8 +80,8 @@ int RunDemo(int argc, char** argv, int first)
 
     // The simulated card stands in for a photographed one.
     const Materials materials = DefaultMaterials();
-    WriteSimulatedCard(materials, 10, top, "card-simulated.png");
-    const ImageFile card = ReadImageFile(top.Files().back().path, "card", false);
+    const std::vector<unsigned char> cardPng = WriteSimulatedCard(materials, 10, top, "card-simulated.png");
+    const ImageFile card = ImageFromBytes(cardPng.data(), cardPng.size(), "simulated card");
 
     TranslucentJob translucent;
     translucent.size = DemoSize(photo.size, 60.0, 0.3);
@@ -94,6 +94,10 @@ int RunDemo(int argc, char** argv, int first)
                       summary["translucent"]);
     JsonFiles(summary["translucent"], translucentFolder);
     JsonFiles(summary, top);
+    // All three folders or none: the sub-folders first, so a failure leaves no photo.png alone.
+    reliefFolder.Commit();
+    translucentFolder.Commit();
+    top.Commit();
 
     if (json) {
         std::cout << summary.dump() << std::endl;

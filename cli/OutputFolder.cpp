@@ -1,5 +1,6 @@
 #include "OutputFolder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -45,7 +46,44 @@ OutputFolder::OutputFolder(std::string folderArg) : folder(std::move(folderArg))
 
 OutputFolder::~OutputFolder()
 {
+    // Not committed: the run failed, and what it wrote goes, down to the folders it made.
+    for (const Pending& file : pending) ::unlink(file.temporary.c_str());
+    if (!committed)
+        for (const std::string& made : createdFolders) ::rmdir(made.c_str());  // only if empty
     if (lock >= 0) ::close(lock);
+}
+
+void OutputFolder::Commit()
+{
+    // Every name is checked before any is replaced, so a folder in the way of one file does not
+    // leave the others half committed.
+    for (const Pending& file : pending) {
+        std::error_code error;
+        if (std::filesystem::is_directory(file.finalPath, error))
+            throw std::runtime_error("cannot write '" + file.finalPath + "': " + std::strerror(EISDIR));
+    }
+    for (size_t k = 0; k < pending.size(); ++k)
+        if (::rename(pending[k].temporary.c_str(), pending[k].finalPath.c_str()) != 0) {
+            const int error = errno;
+            pending.erase(pending.begin(), pending.begin() + long(k));
+            throw WriteError(pending.front().finalPath, error);
+        }
+    pending.clear();
+    committed = true;
+}
+
+void OutputFolder::CreateFolder()
+{
+    // The folders this run makes, deepest first, so a failed run can take them away again.
+    std::vector<std::string> missing;
+    std::error_code error;
+    for (std::filesystem::path p = folder; !p.empty() && !std::filesystem::exists(p, error); p = p.parent_path()) {
+        missing.push_back(p.string());
+        if (p == p.parent_path()) break;
+    }
+    std::filesystem::create_directories(folder, error);
+    if (error) throw std::runtime_error("cannot create the folder '" + folder + "': " + error.message());
+    createdFolders = missing;
 }
 
 void OutputFolder::Claim()
@@ -83,10 +121,10 @@ std::string OutputFolder::InputAt(const std::string& name) const
 std::string OutputFolder::Write(const std::string& name, const std::string& kind, const char* data,
                                 std::size_t size, int64_t triangles)
 {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw std::runtime_error("cannot create the folder '" + folder + "': " + error.message());
-    if (lock < 0) Claim();
+    if (lock < 0) {
+        CreateFolder();
+        Claim();
+    }
 
     const std::string finalPath = (std::filesystem::path(folder) / name).string();
     const std::string input = InputAt(name);
@@ -116,8 +154,17 @@ std::string OutputFolder::Write(const std::string& name, const std::string& kind
     const int descriptor = temporary.descriptor;
     temporary.descriptor = -1;
     if (::close(descriptor) != 0) throw WriteError(finalPath, errno);
-    if (::rename(temporary.path.c_str(), finalPath.c_str()) != 0) throw WriteError(finalPath, errno);
     temporary.kept = true;
+    // A second write of one name replaces the first.
+    for (auto it = pending.begin(); it != pending.end(); ++it)
+        if (it->finalPath == finalPath) {
+            ::unlink(it->temporary.c_str());
+            pending.erase(it);
+            break;
+        }
+    pending.push_back({temporary.path, finalPath});
+    files.erase(std::remove_if(files.begin(), files.end(), [&](const WrittenFile& f) { return f.path == finalPath; }),
+                files.end());
     files.push_back({finalPath, kind, size, triangles});
     return finalPath;
 }

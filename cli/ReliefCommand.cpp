@@ -315,6 +315,7 @@ int RunRelief(int argc, char** argv, int first)
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());
     Json json = {{"command", "relief"}, {"folder", folder.Path()}};
     RunReliefJob(job, photo, settings, folder, progress, json);
+    folder.Commit();
     JsonFiles(json, folder);
     PrintSummary(settings, folder, json);
     return 0;

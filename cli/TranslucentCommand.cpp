@@ -153,6 +153,7 @@ int RunTranslucent(int argc, char** argv, int first)
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());
     Json json = {{"command", "translucent"}, {"folder", folder.Path()}};
     RunTranslucentJob(job, card, photo, settings, folder, progress, json);
+    folder.Commit();
     JsonFiles(json, folder);
     PrintSummary(settings, folder, json);
     return 0;

@@ -141,28 +141,44 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
     EXPECT_EQ(RunTool("translucent card.png square.png --width 16 --pixel-size 1 --only preview --out d", dir).status, 0);
 }
 
-// Files appear under their names only when complete: a write that fails leaves neither a partial
-// file nor a temporary one, and never disturbs what was there.
-TEST_F(BadInput, OutputFolderShowsCompleteFilesOnlyAndNothingAfterAFailure)
+// Files appear under their names only when the whole run succeeded: a run that fails leaves
+// neither its files nor temporary ones nor the folders it made, and never disturbs what was there.
+TEST_F(BadInput, OutputFolderShowsAWholeRunOrNothingOfIt)
 {
-    orvane_cli::OutputFolder folder((dir / "made/on/demand").string());
-    EXPECT_FALSE(std::filesystem::exists(dir / "made")) << "created before the first write";
+    {
+        orvane_cli::OutputFolder folder((dir / "made/on/demand").string());
+        EXPECT_FALSE(std::filesystem::exists(dir / "made")) << "created before the first write";
+        folder.Write("b.txt", "stack", std::string("never committed"));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "made")) << "a failed run leaves the folders it made";
+
     std::filesystem::create_directories(dir / "made/on/demand");
     cli_test::WriteText(dir / "made/on/demand/.relief.stl.partial-Ab12Cd", "left by a run that was killed");
-    folder.Write("a.txt", "stack", std::string("first"));
-    EXPECT_FALSE(std::filesystem::exists(dir / "made/on/demand/.relief.stl.partial-Ab12Cd"));
-    orvane_cli::OutputFolder second((dir / "made/on/demand").string());  // a second run at the same time
-    EXPECT_THROW(second.Write("b.txt", "stack", std::string("mixed in")), std::runtime_error);
-    const std::string path = folder.Write("a.txt", "stack", std::string("second, longer"));
+    {
+        orvane_cli::OutputFolder folder((dir / "made/on/demand").string());
+        folder.Write("a.txt", "stack", std::string("first"));
+        EXPECT_FALSE(std::filesystem::exists(dir / "made/on/demand/.relief.stl.partial-Ab12Cd"));
+        orvane_cli::OutputFolder second((dir / "made/on/demand").string());  // a second run at the same time
+        EXPECT_THROW(second.Write("b.txt", "stack", std::string("mixed in")), std::runtime_error);
+        folder.Write("a.txt", "stack", std::string("second, longer"));
+        EXPECT_FALSE(std::filesystem::exists(dir / "made/on/demand/a.txt")) << "before the run is complete";
+        folder.Commit();
+        EXPECT_TRUE(folder.Files().size() == 1 && folder.Files()[0].bytes == 14) << "one a.txt, the second";
+    }
+    const std::string path = (dir / "made/on/demand/a.txt").string();
     const mode_t mask = ::umask(0);  // a new file of this user's, not mkstemp's private mode
     ::umask(mask);
     EXPECT_EQ(cli_test::ReadText(path), "second, longer");
     EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0666 & ~mask));
 
-    // A folder in the way of the final name: the rename fails after the bytes were written.
+    // A folder in the way of one name: no file of the run is put in place, the earlier a.txt stays.
     std::filesystem::create_directories(dir / "made/on/demand/taken/inside");
-    EXPECT_THROW(folder.Write("taken", "stl", std::string(1 << 20, 'x')), std::runtime_error);
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "made/on/demand/taken/inside"));
-    EXPECT_EQ(cli_test::FileNames(dir / "made/on/demand"), (std::vector<std::string>{"a.txt", "taken"})) << "nor b.txt";
-    EXPECT_TRUE(folder.Files().size() == 2 && folder.Files()[1].bytes == 14) << "a failed write is not listed";
+    {
+        orvane_cli::OutputFolder folder((dir / "made/on/demand").string());
+        folder.Write("a.txt", "stack", std::string("third"));
+        folder.Write("taken", "stl", std::string(1 << 20, 'x'));
+        EXPECT_THROW(folder.Commit(), std::runtime_error);
+    }
+    EXPECT_EQ(cli_test::ReadText(path), "second, longer");
+    EXPECT_EQ(cli_test::FileNames(dir / "made/on/demand"), (std::vector<std::string>{"a.txt", "taken"}));
 }
