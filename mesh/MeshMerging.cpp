@@ -444,6 +444,38 @@ private:
     std::vector<uint32_t> parent;
 };
 
+// The triangles reordered so that where several share an edge, each comes right after, or
+// right before, the one it is paired with there. Readers of files without shared vertices (STL)
+// pair the triangles at an edge in the order they meet them; this order makes them pair the
+// triangles of one solid, as the mesh does.
+std::vector<Face> PartnersFirst(std::vector<Face> faces, std::vector<std::pair<uint32_t, uint32_t>> partners)
+{
+    if (partners.empty()) return faces;
+    std::sort(partners.begin(), partners.end());
+    std::vector<Face> ordered;
+    ordered.reserve(faces.size());
+    std::vector<bool> placed(faces.size(), false);
+    std::vector<uint32_t> waiting;
+    for (uint32_t t = 0; t < faces.size(); ++t) {
+        if (placed[t]) continue;
+        placed[t] = true;
+        ordered.push_back(faces[t]);
+        waiting.assign(1, t);
+        // Breadth first: all partners of a triangle go out before any partner of theirs.
+        for (size_t next = 0; next < waiting.size(); ++next) {
+            const uint32_t u = waiting[next];
+            for (auto it = std::lower_bound(partners.begin(), partners.end(), std::make_pair(u, uint32_t(0)));
+                 it != partners.end() && it->first == u; ++it)
+                if (!placed[it->second]) {
+                    placed[it->second] = true;
+                    ordered.push_back(faces[it->second]);
+                    waiting.push_back(it->second);
+                }
+        }
+    }
+    return ordered;
+}
+
 // Signed axis (+-1, +-2, +-3) of a triangle's normal, or 0 when it is not axis-aligned.
 int NormalAxis(const Point& v0, const Point& v1, const Point& v2)
 {
@@ -621,6 +653,7 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
         }
     RadixSort(edges, &halfEdges);
     Corners corners(3 * faces.size());
+    std::vector<std::pair<uint32_t, uint32_t>> partners;  // triangles paired across a shared edge
     auto start = [&](uint32_t h) { return faces[h / 3][h % 3]; };
     auto join = [&](uint32_t h1, uint32_t h2) {  // h1 runs v to w, h2 w to v
         corners.Join(h1, 3 * (h2 / 3) + (h2 % 3 + 1) % 3);
@@ -656,6 +689,8 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
                     if (!taken[b] && (pick == backward.size() || extentOf(backward[b]) == -normalOf(h))) pick = b;
                 taken[pick] = true;
                 join(h, backward[pick]);
+                partners.push_back({h / 3, backward[pick] / 3});
+                partners.push_back({backward[pick] / 3, h / 3});
             }
         }
         i = j;
@@ -684,6 +719,7 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
     merged.vertices.reserve(pointOfVertex.size());
     for (const uint32_t point : pointOfVertex)
         merged.vertices.push_back(mesh.vertices[inputVertexOf.Find(pack.PointKey(points.PointAt(point)))]);
+    merged.faces = PartnersFirst(std::move(merged.faces), std::move(partners));
     return merged;
 }
 

@@ -1,6 +1,7 @@
 // Merged meshes hold the same solid as the meshers' own: same volume, same inside at every voxel
 // centre, closed, every edge shared by exactly two triangles, no vertex inside another's edge.
 #include <algorithm>
+#include <map>
 #include <numeric>
 #include <random>
 #include <stdexcept>
@@ -53,11 +54,31 @@ void ExpectNoTJunctions(const OrvaneMesh& mesh)
         }
 }
 
+// Read as STL (by coordinates, pairing triangles at an edge in file order), every edge pairs a
+// triangle with one that runs it the other way.
+void ExpectPairsInFileOrder(const OrvaneMesh& mesh)
+{
+    std::map<std::array<float, 6>, std::vector<bool>> uses;  // edge ends, lower first; forward or not
+    for (const auto& f : mesh.faces)
+        for (int k = 0; k < 3; ++k) {
+            const auto& a = mesh.vertices[size_t(f[k])];
+            const auto& b = mesh.vertices[size_t(f[(k + 1) % 3])];
+            const std::array<float, 3> p{a[0], a[1], a[2]}, q{b[0], b[1], b[2]};
+            const bool forward = p < q;
+            const auto& lo = forward ? p : q;
+            const auto& hi = forward ? q : p;
+            uses[{lo[0], lo[1], lo[2], hi[0], hi[1], hi[2]}].push_back(forward);
+        }
+    for (const auto& [edge, directions] : uses)
+        for (size_t k = 0; k + 1 < directions.size(); k += 2) EXPECT_NE(directions[k], directions[k + 1]);
+}
+
 // Merged keeps the solid of original: checks common to both meshers.
 void ExpectSameSolid(const OrvaneMesh& original, const OrvaneMesh& merged)
 {
     orvane_test::ExpectClosedAndOutward(merged, true, !original.faces.empty());
     ExpectNoTJunctions(merged);
+    ExpectPairsInFileOrder(merged);
     EXPECT_NEAR(orvane_test::SixVolume(merged), orvane_test::SixVolume(original), 1e-5 * std::abs(orvane_test::SixVolume(original)) + 1e-9);
     std::vector<std::array<float, 3>> before, after;
     for (const auto& v : original.vertices) before.push_back({v[0], v[1], v[2]});
