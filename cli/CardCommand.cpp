@@ -81,15 +81,17 @@ void WriteCardMeshes(const Materials& materials, double cellSize, double layerHe
     progress.Begin("card meshes");
     const std::vector<Orvanes::OrvaneMesh> meshes = CardMeshes(cellSize, layerHeight, lastLayerHeight, &progress);
     progress.End();
-    std::vector<ColouredMesh> coloured;
+    // The card's layers are layerHeight thick from the bed up; only the top one may differ.
+    ThreeMfProject project{"card", {}, {}, layerHeight, layerHeight};
     for (size_t k = 0; k < meshes.size(); ++k) {
         if (settings.outputs.count("materials"))
             WriteStl(folder, "card-material-" + std::to_string(k) + ".stl", meshes[k]);
         const Orvanes::LayerEntry& c = materials[k].entry;
-        coloured.push_back({materials[k].name + " (material " + std::to_string(k) + ")", &meshes[k],
-                            static_cast<uint8_t>(c[2]), static_cast<uint8_t>(c[1]), static_cast<uint8_t>(c[0])});
+        project.parts.push_back({materials[k].name + " (material " + std::to_string(k) + ")", &meshes[k],
+                                 static_cast<uint8_t>(c[2]), static_cast<uint8_t>(c[1]), static_cast<uint8_t>(c[0]),
+                                 static_cast<int>(k) + 1});
     }
-    if (settings.outputs.count("3mf")) folder.Write("card.3mf", "3mf", ThreeMfPackage(coloured));
+    if (settings.outputs.count("3mf")) folder.Write("card.3mf", "3mf", ThreeMfPackage(project));
 }
 
 }  // namespace orvane_cli

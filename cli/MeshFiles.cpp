@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <limits>
 #include <cstdio>
+#include <limits>
 #include <memory>
+#include <stdexcept>
 #include <utility>
 
 #include <orvane/PhotosBase.h>
@@ -16,16 +17,9 @@ namespace orvane_cli {
 
 namespace {
 
-void AppendFloat(std::string& out, float value)
+template <typename Number> void AppendNumber(std::string& out, Number value)
 {
     char text[32];
-    const auto written = std::to_chars(text, text + sizeof text, value);
-    out.append(text, written.ptr);
-}
-
-void AppendInt(std::string& out, int64_t value)
-{
-    char text[24];
     const auto written = std::to_chars(text, text + sizeof text, value);
     out.append(text, written.ptr);
 }
@@ -45,48 +39,236 @@ std::string XmlEscaped(const std::string& text)
     return out;
 }
 
-void AppendObject(std::string& out, const Orvanes::OrvaneMesh& mesh, int objectId, int materialIndex,
-                  const std::string& name)
+std::string Hex(uint8_t red, uint8_t green, uint8_t blue)
 {
-    // Renumber the referenced vertices in first-use order; 3MF readers reject stray ones.
-    std::vector<int32_t> newIndex(mesh.vertices.size(), -1);
-    std::vector<int32_t> order;
-    order.reserve(mesh.vertices.size());
+    char colour[8];
+    std::snprintf(colour, sizeof colour, "#%02X%02X%02X", red, green, blue);
+    return colour;
+}
+
+// Hands an entry's text to the archive a piece at a time: the model of a large mesh is hundreds
+// of megabytes of text, which is never held whole.
+class ChunkedEntry {
+public:
+    ChunkedEntry(ZipWriter& archive, const std::string& name) : zip(archive) { zip.Begin(name); }
+    std::string& Text() { return text; }
+    void FlushWhenFull()
+    {
+        if (text.size() >= kChunk) Flush();
+    }
+    void End()
+    {
+        Flush();
+        zip.End();
+    }
+
+private:
+    static constexpr std::size_t kChunk = 1 << 20;
+    void Flush()
+    {
+        zip.Append(text.data(), text.size());
+        text.clear();
+    }
+    ZipWriter& zip;
+    std::string text;
+};
+
+// The referenced vertices of a mesh in first-use order: 3MF readers reject stray vertices.
+struct Renumbering {
+    std::vector<int32_t> newIndex;  // by old index; -1 for unreferenced vertices
+    std::vector<int32_t> order;     // old indices by new index
+};
+
+Renumbering Renumber(const Orvanes::OrvaneMesh& mesh)
+{
+    Renumbering r;
+    r.newIndex.assign(mesh.vertices.size(), -1);
     for (const auto& face : mesh.faces)
         for (int k = 0; k < 3; ++k) {
-            int32_t& slot = newIndex[static_cast<size_t>(face[k])];
+            int32_t& slot = r.newIndex[static_cast<size_t>(face[k])];
             if (slot < 0) {
-                slot = static_cast<int32_t>(order.size());
-                order.push_back(face[k]);
+                slot = static_cast<int32_t>(r.order.size());
+                r.order.push_back(face[k]);
             }
         }
+    return r;
+}
 
-    out += "  <object id=\"";
-    AppendInt(out, objectId);
-    out += "\" type=\"model\" name=\"" + XmlEscaped(name) + "\" pid=\"1\" pindex=\"";
-    AppendInt(out, materialIndex);
-    out += "\">\n   <mesh>\n    <vertices>\n";
+void Validate(const ThreeMfProject& project)
+{
+    int lastExtruder = 0;
+    for (const ThreeMfPart& part : project.parts) {
+        if (!part.mesh) throw std::invalid_argument("3MF part " + part.name + " has no mesh");
+        if (part.extruder < 1) throw std::invalid_argument("3MF part " + part.name + " has no extruder");
+        if (lastExtruder && part.extruder != lastExtruder && !project.colourChanges.empty())
+            throw std::invalid_argument("colour changes apply to a print on one extruder only");
+        lastExtruder = part.extruder;
+    }
+}
+
+std::vector<const ThreeMfPart*> PrintedParts(const ThreeMfProject& project)
+{
+    std::vector<const ThreeMfPart*> printed;
+    for (const ThreeMfPart& part : project.parts)
+        if (!part.mesh->faces.empty()) printed.push_back(&part);
+    return printed;
+}
+
+// Voxel meshes may reach below the bed (they hang from z = 0): one lift for all parts keeps
+// them in register and puts the lowest on the bed.
+float Lift(const std::vector<const ThreeMfPart*>& parts)
+{
+    float lowest = std::numeric_limits<float>::infinity();
+    for (const ThreeMfPart* part : parts)
+        for (const auto& face : part->mesh->faces)
+            for (int k = 0; k < 3; ++k) lowest = std::min(lowest, part->mesh->vertices[static_cast<size_t>(face[k])][2]);
+    return std::isfinite(lowest) ? -lowest : 0.0f;
+}
+
+// Returns how many were written.
+int64_t WriteVertices(ChunkedEntry& entry, const Orvanes::OrvaneMesh& mesh)
+{
+    std::string& out = entry.Text();
+    const std::vector<int32_t> order = Renumber(mesh).order;
     for (const int32_t index : order) {
         const auto& v = mesh.vertices[static_cast<size_t>(index)];
         out += "     <vertex x=\"";
-        AppendFloat(out, v[0]);
+        AppendNumber(out, v[0]);
         out += "\" y=\"";
-        AppendFloat(out, v[1]);
+        AppendNumber(out, v[1]);
         out += "\" z=\"";
-        AppendFloat(out, v[2]);
+        AppendNumber(out, v[2]);
         out += "\"/>\n";
+        entry.FlushWhenFull();
     }
-    out += "    </vertices>\n    <triangles>\n";
+    return static_cast<int64_t>(order.size());
+}
+
+// material: the part's base material; the first part's is the object's own and goes unsaid.
+// The group is named on each triangle too: lib3mf reads p1 alone as the object's default.
+void WriteTriangles(ChunkedEntry& entry, const Orvanes::OrvaneMesh& mesh, int64_t firstVertex, int material)
+{
+    const std::vector<int32_t> newIndex = Renumber(mesh).newIndex;
+    std::string& out = entry.Text();
     for (const auto& face : mesh.faces) {
-        out += "     <triangle v1=\"";
-        AppendInt(out, newIndex[static_cast<size_t>(face[0])]);
-        out += "\" v2=\"";
-        AppendInt(out, newIndex[static_cast<size_t>(face[1])]);
-        out += "\" v3=\"";
-        AppendInt(out, newIndex[static_cast<size_t>(face[2])]);
-        out += "\"/>\n";
+        out += "     <triangle";
+        for (int k = 0; k < 3; ++k) {
+            out += k == 0 ? " v1=\"" : k == 1 ? "\" v2=\"" : "\" v3=\"";
+            AppendNumber(out, firstVertex + newIndex[static_cast<size_t>(face[k])]);
+        }
+        out += "\"";
+        if (material > 0) {
+            out += " pid=\"1\" p1=\"";
+            AppendNumber(out, material);
+            out += "\"";
+        }
+        out += "/>\n";
+        entry.FlushWhenFull();
     }
+}
+
+// The base materials and the object: part k's triangles take base material k.
+void WriteObject(ChunkedEntry& entry, const std::string& objectName, const std::vector<const ThreeMfPart*>& parts)
+{
+    std::string& out = entry.Text();
+    out += "  <basematerials id=\"1\">\n";
+    for (const ThreeMfPart* part : parts)
+        out += "   <base name=\"" + XmlEscaped(part->name) + "\" displaycolor=\"" +
+               Hex(part->red, part->green, part->blue) + "\"/>\n";
+    out += "  </basematerials>\n  <object id=\"2\" type=\"model\" name=\"" + XmlEscaped(objectName) +
+           "\" pid=\"1\" pindex=\"0\">\n   <mesh>\n    <vertices>\n";
+    std::vector<int64_t> firstVertex{0};
+    for (const ThreeMfPart* part : parts) firstVertex.push_back(firstVertex.back() + WriteVertices(entry, *part->mesh));
+    out += "    </vertices>\n    <triangles>\n";
+    for (size_t k = 0; k < parts.size(); ++k)
+        WriteTriangles(entry, *parts[k]->mesh, firstVertex[k], static_cast<int>(k));
     out += "    </triangles>\n   </mesh>\n  </object>\n";
+}
+
+void WriteModel(ZipWriter& zip, const std::string& objectName, const std::vector<const ThreeMfPart*>& parts)
+{
+    ChunkedEntry entry(zip, "3D/3dmodel.model");
+    std::string& out = entry.Text();
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<model unit=\"millimeter\" xml:lang=\"en-US\" "
+           "xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\">\n <resources>\n";
+    // Nothing to print leaves a valid model without objects.
+    if (!parts.empty()) WriteObject(entry, objectName, parts);
+    out += " </resources>\n <build>\n";
+    if (!parts.empty()) {
+        out += "  <item objectid=\"2\"";
+        if (const float lift = Lift(parts); lift != 0.0f) {
+            out += " transform=\"1 0 0 0 1 0 0 0 1 0 0 ";
+            AppendNumber(out, lift);
+            out += "\"";
+        }
+        out += "/>\n";
+    }
+    out += " </build>\n</model>\n";
+    entry.End();
+}
+
+// PrusaSlicer reads one object's parts as volumes over consecutive triangle ranges of its mesh.
+std::string ModelConfig(const std::string& objectName, const std::vector<const ThreeMfPart*>& parts)
+{
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n <object id=\"2\" instances_count=\"1\">\n"
+                      "  <metadata type=\"object\" key=\"name\" value=\"" + XmlEscaped(objectName) + "\"/>\n";
+    std::size_t first = 0;
+    for (const ThreeMfPart* part : parts) {
+        const std::size_t last = first + part->mesh->faces.size() - 1;
+        out += "  <volume firstid=\"" + std::to_string(first) + "\" lastid=\"" + std::to_string(last) + "\">\n"
+               "   <metadata type=\"volume\" key=\"name\" value=\"" + XmlEscaped(part->name) + "\"/>\n"
+               "   <metadata type=\"volume\" key=\"volume_type\" value=\"ModelPart\"/>\n"
+               "   <metadata type=\"volume\" key=\"extruder\" value=\"" + std::to_string(part->extruder) + "\"/>\n"
+               "  </volume>\n";
+        first = last + 1;
+    }
+    return out + " </object>\n</config>\n";
+}
+
+// PrusaSlicer reads these as "; key = value" lines below a first line it skips; the lines must
+// run unbroken to the end. It counts the extruders by their nozzle diameters: 0.4 mm, the nozzle
+// the tool's size warnings assume.
+std::string PrintConfig(const ThreeMfProject& project)
+{
+    int extruders = 0;
+    for (const ThreeMfPart& part : project.parts) extruders = std::max(extruders, part.extruder);
+    std::vector<std::string> colours(static_cast<size_t>(extruders));  // "": PrusaSlicer's default
+    for (auto part = project.parts.rbegin(); part != project.parts.rend(); ++part)
+        colours[static_cast<size_t>(part->extruder - 1)] = Hex(part->red, part->green, part->blue);
+    std::string colourList, nozzles;
+    for (int k = 0; k < extruders; ++k) {
+        colourList += (k ? ";" : "") + colours[static_cast<size_t>(k)];
+        nozzles += k ? ",0.4" : "0.4";
+    }
+    std::string out = "; written by orvane\n\n";
+    const auto line = [&out](const char* key, const std::string& value) { out += std::string("; ") + key + " = " + value + "\n"; };
+    const auto number = [](double value) {
+        std::string text;
+        AppendNumber(text, value);
+        return text;
+    };
+    if (extruders > 0) {
+        line("extruder_colour", colourList);
+        line("filament_colour", colourList);
+    }
+    if (project.firstLayerHeight > 0) line("first_layer_height", number(project.firstLayerHeight));
+    if (project.layerHeight > 0) line("layer_height", number(project.layerHeight));
+    if (extruders > 0) line("nozzle_diameter", nozzles);
+    return out;
+}
+
+// Colour changes as PrusaSlicer keeps them for a single-extruder print: type 0 is a colour change.
+std::string ColourChanges(const std::vector<ColourChange>& changes)
+{
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<custom_gcodes_per_print_z>\n";
+    for (const ColourChange& change : changes) {
+        out += " <code print_z=\"";
+        AppendNumber(out, change.printZ);
+        out += "\" type=\"0\" extruder=\"1\" color=\"" + Hex(change.red, change.green, change.blue) +
+               "\" extra=\"\" gcode=\"M600\"/>\n";
+    }
+    return out + " <mode value=\"SingleExtruder\"/>\n</custom_gcodes_per_print_z>\n";
 }
 
 }  // namespace
@@ -99,70 +281,29 @@ std::string WriteStl(OutputFolder& folder, const std::string& name, Orvanes::Orv
     return folder.Write(name, "stl", bytes.get(), static_cast<size_t>(size), faceCount);
 }
 
-std::string ThreeMfModelXml(const std::vector<ColouredMesh>& meshes)
+std::string ThreeMfPackage(const ThreeMfProject& project)
 {
-    std::size_t faceCount = 0;
-    for (const ColouredMesh& m : meshes) faceCount += m.mesh->faces.size() + m.mesh->vertices.size();
-    std::string out;
-    out.reserve(faceCount * 60 + 1024);
-    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<model unit=\"millimeter\" xml:lang=\"en-US\" "
-           "xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\">\n"
-           " <resources>\n  <basematerials id=\"1\">\n";
-    for (const ColouredMesh& m : meshes) {
-        char colour[8];
-        std::snprintf(colour, sizeof colour, "#%02X%02X%02X", m.red, m.green, m.blue);
-        out += "   <base name=\"" + XmlEscaped(m.name) + "\" displaycolor=\"" + colour + "\"/>\n";
-    }
-    out += "  </basematerials>\n";
-    std::vector<int> objectIds;
-    for (size_t i = 0; i < meshes.size(); ++i) {
-        if (meshes[i].mesh->faces.empty()) continue;
-        const int id = static_cast<int>(i) + 2;
-        AppendObject(out, *meshes[i].mesh, id, static_cast<int>(i), meshes[i].name);
-        objectIds.push_back(id);
-    }
-    // The meshes may reach below the bed (voxel meshes hang from z = 0): one lift for all keeps
-    // the colours in register and puts the lowest of them on the bed.
-    float lowest = std::numeric_limits<float>::infinity();
-    for (const ColouredMesh& m : meshes)
-        for (const auto& face : m.mesh->faces)
-            for (int k = 0; k < 3; ++k) lowest = std::min(lowest, m.mesh->vertices[static_cast<size_t>(face[k])][2]);
-    std::string transform;
-    if (std::isfinite(lowest) && lowest != 0.0f) {
-        transform = " transform=\"1 0 0 0 1 0 0 0 1 0 0 ";
-        AppendFloat(transform, -lowest);
-        transform += "\"";
-    }
-    out += " </resources>\n <build>\n";
-    for (const int id : objectIds) {
-        out += "  <item objectid=\"";
-        AppendInt(out, id);
-        out += "\"" + transform + "/>\n";
-    }
-    out += " </build>\n</model>\n";
-    return out;
-}
-
-std::string ThreeMfPackage(const std::vector<ColouredMesh>& meshes)
-{
-    std::vector<ZipEntry> entries;
-    entries.push_back({"[Content_Types].xml",
-                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                       "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-                       "<Default Extension=\"rels\" "
-                       "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-                       "<Default Extension=\"model\" "
-                       "ContentType=\"application/vnd.ms-package.3dmanufacturing-3dmodel+xml\"/>"
-                       "</Types>\n"});
-    entries.push_back({"_rels/.rels",
-                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                       "<Relationship Target=\"/3D/3dmodel.model\" Id=\"rel0\" "
-                       "Type=\"http://schemas.microsoft.com/3dmanufacturing/2013/01/3dmodel\"/>"
-                       "</Relationships>\n"});
-    entries.push_back({"3D/3dmodel.model", ThreeMfModelXml(meshes)});
-    return StoredZip(entries);
+    Validate(project);
+    const std::vector<const ThreeMfPart*> parts = PrintedParts(project);
+    ZipWriter zip;
+    zip.Add("[Content_Types].xml",
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+            "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+            "<Default Extension=\"model\" ContentType=\"application/vnd.ms-package.3dmanufacturing-3dmodel+xml\"/>"
+            "</Types>\n");
+    zip.Add("_rels/.rels",
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+            "<Relationship Target=\"/3D/3dmodel.model\" Id=\"rel0\" "
+            "Type=\"http://schemas.microsoft.com/3dmanufacturing/2013/01/3dmodel\"/>"
+            "</Relationships>\n");
+    WriteModel(zip, project.objectName, parts);
+    zip.Add("Metadata/Slic3r_PE.config", PrintConfig(project));
+    zip.Add("Metadata/Slic3r_PE_model.config", ModelConfig(project.objectName, parts));
+    if (!project.colourChanges.empty())
+        zip.Add("Metadata/Prusa_Slicer_custom_gcode_per_print_z.xml", ColourChanges(project.colourChanges));
+    return zip.Finish();
 }
 
 }  // namespace orvane_cli

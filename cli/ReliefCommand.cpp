@@ -209,7 +209,7 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         relief.GetVoxMeshes(job.stack, job.grid.layerHeight, job.grid.firstLayerHeight, job.baseCount,
                             relief.PixelSize(), keep, meshes, colours);
         progress.End();
-        std::vector<ColouredMesh> coloured;
+        ThreeMfProject project{"relief", {}, {}, job.grid.layerHeight, job.grid.firstLayerHeight};
         for (size_t k = 0; k < meshes.size(); ++k) {
             std::string name;
             for (const auto& [entry, entryName] : names)
@@ -218,14 +218,12 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
             // A palette colour the stack never uses comes back without triangles: nothing to print.
             if (meshes[k].faces.empty()) continue;
             if (wants("colours")) WriteStl(folder, label + ".stl", meshes[k]);
-            coloured.push_back({name.empty() ? label : name + " (" + HexOf(colours[k]) + ")", &meshes[k],
-                                static_cast<uint8_t>(colours[k][2]), static_cast<uint8_t>(colours[k][1]),
-                                static_cast<uint8_t>(colours[k][0])});
+            // One extruder for each colour printed.
+            project.parts.push_back({name.empty() ? label : name + " (" + HexOf(colours[k]) + ")", &meshes[k],
+                                     static_cast<uint8_t>(colours[k][2]), static_cast<uint8_t>(colours[k][1]),
+                                     static_cast<uint8_t>(colours[k][0]), static_cast<int>(project.parts.size()) + 1});
         }
-        if (wants("3mf")) {
-            const std::string package = ThreeMfPackage(coloured);
-            folder.Write("relief.3mf", "3mf", package);
-        }
+        if (wants("3mf")) folder.Write("relief.3mf", "3mf", ThreeMfPackage(project));
     }
 
     json["working_size"] = {{"cols", relief.WidthPx()}, {"rows", relief.HeightPx()}, {"pixel_size", relief.PixelSize()}};

@@ -97,22 +97,25 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
         const std::vector<Orvanes::OrvaneMesh> meshes =
             translucent.GetMeshes(job.minLayers, job.maxLayers, job.layerHeight, job.lastLayerHeight, keep);
         progress.End();
-        std::vector<ColouredMesh> coloured;
+        // Layers are layerHeight thick from the bed up; only the top colour layer may differ.
+        ThreeMfProject project{"translucent", {}, {}, job.layerHeight, job.layerHeight};
         for (size_t k = 0; k < meshes.size(); ++k) {
             const bool isBody = k == 4;
-            // A material the picture never uses has no triangles: no empty file, no empty object.
+            // The body is printed in the white material, behind the colour layers: material k is
+            // on extruder k + 1, and so a material the picture never uses keeps its extruder.
+            const int materialIndex = isBody ? 3 : static_cast<int>(k);
+            const NamedColour& material = job.materials[static_cast<size_t>(materialIndex)];
+            const Orvanes::LayerEntry& c = material.entry;
+            project.parts.push_back({isBody ? "body (" + material.name + ")"
+                                            : material.name + " (material " + std::to_string(k) + ")",
+                                     &meshes[k], static_cast<uint8_t>(c[2]), static_cast<uint8_t>(c[1]),
+                                     static_cast<uint8_t>(c[0]), materialIndex + 1});
+            // A material the picture never uses has no triangles: no empty file, no empty part.
             if (meshes[k].faces.empty()) continue;
             if (isBody ? wants("body") : wants("materials"))
                 WriteStl(folder, isBody ? "body.stl" : "material-" + std::to_string(k) + ".stl", meshes[k]);
-            // The body is printed in the white material, behind the colour layers.
-            const NamedColour& material = job.materials[isBody ? 3 : k];
-            const Orvanes::LayerEntry& c = material.entry;
-            coloured.push_back({isBody ? "body (" + material.name + ")"
-                                       : material.name + " (material " + std::to_string(k) + ")",
-                                &meshes[k], static_cast<uint8_t>(c[2]), static_cast<uint8_t>(c[1]),
-                                static_cast<uint8_t>(c[0])});
         }
-        if (wants("3mf")) folder.Write("translucent.3mf", "3mf", ThreeMfPackage(coloured));
+        if (wants("3mf")) folder.Write("translucent.3mf", "3mf", ThreeMfPackage(project));
     }
     json["working_size"] = {{"cols", preview.cols}, {"rows", preview.rows}, {"pixel_size", translucent.PixelSize()}};
     json["photo_colours"] = translucent.QuantPalette().rows;

@@ -1,115 +1,219 @@
 #include "Zip.h"
 
-#include <array>
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
+
+#include <zlib.h>
 
 namespace orvane_cli {
 
 namespace {
 
-const std::array<uint32_t, 256>& CrcTable()
+void PutLittleEndian(std::string& out, uint64_t value, int bytes)
 {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = (c & 1u) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    return table;
+    for (int k = 0; k < bytes; ++k) out.push_back(static_cast<char>((value >> (8 * k)) & 0xFF));
 }
 
-void Put16(std::string& out, uint32_t value)
-{
-    out.push_back(static_cast<char>(value & 0xFF));
-    out.push_back(static_cast<char>((value >> 8) & 0xFF));
-}
-
-void Put32(std::string& out, uint32_t value)
-{
-    Put16(out, value & 0xFFFF);
-    Put16(out, value >> 16);
-}
+void Put16(std::string& out, uint64_t value) { PutLittleEndian(out, value, 2); }
+void Put32(std::string& out, uint64_t value) { PutLittleEndian(out, value, 4); }
+void Put64(std::string& out, uint64_t value) { PutLittleEndian(out, value, 8); }
 
 constexpr uint32_t kDosTime = 0;                           // 00:00:00
 constexpr uint32_t kDosDate = (0u << 9) | (1u << 5) | 1u;  // 1980-01-01, the earliest ZIP date
+constexpr uint32_t kPlainVersion = 20, kZip64Version = 45;
+constexpr uint32_t kDeflated = 8;
+constexpr uint64_t kMark16 = 0xFFFF, kMark32 = 0xFFFFFFFF;  // "see the ZIP64 record"
+constexpr std::size_t kLocalHeaderSize = 30, kZip64LocalExtraSize = 20;
 
 }  // namespace
 
-uint32_t Crc32(const void* data, std::size_t size)
+struct ZipWriter::Deflater {
+    Deflater()
+    {
+        // Raw DEFLATE (negative window bits): the ZIP headers carry the checksum, not zlib's wrapper.
+        if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            throw std::runtime_error("zlib: cannot start compressing");
+    }
+    ~Deflater() { deflateEnd(&stream); }
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+
+    z_stream stream{};
+    Entry entry;
+};
+
+ZipWriter::ZipWriter(uint64_t zip64Threshold) : zip64From(zip64Threshold) {}
+
+ZipWriter::~ZipWriter() = default;
+
+void ZipWriter::Add(const std::string& name, const std::string& contents)
 {
-    const auto& table = CrcTable();
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    uint32_t crc = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ bytes[i]) & 0xFFu] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
+    Begin(name);
+    Append(contents.data(), contents.size());
+    End();
 }
 
-std::string StoredZip(const std::vector<ZipEntry>& entries)
+void ZipWriter::Begin(const std::string& name)
 {
-    constexpr uint64_t kLimit = std::numeric_limits<uint32_t>::max();
-    uint64_t total = 22;
-    for (const ZipEntry& entry : entries) total += 30 + 46 + 2 * entry.name.size() + entry.contents.size();
-    if (total > kLimit || entries.size() > 0xFFFF)
-        throw std::length_error("3MF package of " + std::to_string(total) +
-                                " bytes exceeds the 4 GiB a plain ZIP archive holds; use a larger pixel size");
+    if (deflater) throw std::logic_error("ZipWriter: " + name + " begun before the last entry ended");
+    deflater = std::make_unique<Deflater>();
+    deflater->entry.name = name;
+    deflater->entry.offset = out.size();
+    // Room for the local header; End fills it in once the sizes are known.
+    out.append(kLocalHeaderSize + name.size(), '\0');
+}
 
-    std::string out;
-    out.reserve(static_cast<std::size_t>(total));
-    std::string central;
-    for (const ZipEntry& entry : entries) {
-        const uint32_t offset = static_cast<uint32_t>(out.size());
-        const uint32_t crc = Crc32(entry.contents.data(), entry.contents.size());
-        const uint32_t size = static_cast<uint32_t>(entry.contents.size());
-        const uint32_t nameSize = static_cast<uint32_t>(entry.name.size());
+void ZipWriter::Append(const char* data, std::size_t size)
+{
+    Entry& entry = deflater->entry;
+    entry.crc = static_cast<uint32_t>(crc32_z(entry.crc, reinterpret_cast<const Bytef*>(data), size));
+    entry.size += size;
+    Deflate(data, size, false);
+}
 
-        Put32(out, 0x04034b50);  // local file header
-        Put16(out, 20);          // version needed: 2.0
-        Put16(out, 0);           // flags
-        Put16(out, 0);           // method: stored
-        Put16(out, kDosTime);
-        Put16(out, kDosDate);
-        Put32(out, crc);
-        Put32(out, size);
-        Put32(out, size);
-        Put16(out, nameSize);
-        Put16(out, 0);
-        out += entry.name;
-        out += entry.contents;
+void ZipWriter::Deflate(const char* data, std::size_t size, bool last)
+{
+    z_stream& stream = deflater->stream;
+    char buffer[1 << 16];
+    // zlib counts its input in 32 bits: larger pieces go through in slices.
+    constexpr std::size_t kSlice = std::numeric_limits<uInt>::max();
+    do {
+        const std::size_t slice = std::min(size, kSlice);
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+        stream.avail_in = static_cast<uInt>(slice);
+        data += slice;
+        size -= slice;
+        const int flush = last && size == 0 ? Z_FINISH : Z_NO_FLUSH;
+        int result = Z_OK;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer);
+            stream.avail_out = sizeof buffer;
+            result = deflate(&stream, flush);
+            if (result == Z_STREAM_ERROR) throw std::runtime_error("zlib: compressing failed");
+            out.append(buffer, sizeof buffer - stream.avail_out);
+        } while (stream.avail_out == 0 || (flush == Z_FINISH && result != Z_STREAM_END));
+    } while (size > 0);
+}
 
-        Put32(central, 0x02014b50);  // central directory header
-        Put16(central, 20);          // made by: 2.0, MS-DOS attributes
-        Put16(central, 20);
-        Put16(central, 0);
-        Put16(central, 0);
-        Put16(central, kDosTime);
-        Put16(central, kDosDate);
-        Put32(central, crc);
-        Put32(central, size);
-        Put32(central, size);
-        Put16(central, nameSize);
-        Put16(central, 0);  // extra
-        Put16(central, 0);  // comment
-        Put16(central, 0);  // disk
-        Put16(central, 0);  // internal attributes
-        Put32(central, 0);  // external attributes
-        Put32(central, offset);
-        central += entry.name;
+void ZipWriter::End()
+{
+    Deflate(nullptr, 0, true);
+    Entry entry = std::move(deflater->entry);
+    deflater.reset();
+    const uint64_t dataStart = entry.offset + kLocalHeaderSize + entry.name.size();
+    entry.compressedSize = out.size() - dataStart;
+    // Only now is it known whether the sizes need the ZIP64 record; it goes between the name and
+    // the data, which moves the data once for such an entry.
+    if (Zip64Sizes(entry)) out.insert(dataStart, kZip64LocalExtraSize, '\0');
+    WriteLocalHeader(entry);
+    entries.push_back(std::move(entry));
+}
+
+void ZipWriter::WriteLocalHeader(const Entry& entry)
+{
+    const bool zip64 = Zip64Sizes(entry);
+    std::string header;
+    Put32(header, 0x04034b50);
+    Put16(header, zip64 ? kZip64Version : kPlainVersion);
+    Put16(header, 0);  // flags
+    Put16(header, kDeflated);
+    Put16(header, kDosTime);
+    Put16(header, kDosDate);
+    Put32(header, entry.crc);
+    Put32(header, zip64 ? kMark32 : entry.compressedSize);
+    Put32(header, zip64 ? kMark32 : entry.size);
+    Put16(header, entry.name.size());
+    Put16(header, zip64 ? kZip64LocalExtraSize : 0);
+    header += entry.name;
+    if (zip64) {
+        Put16(header, 0x0001);  // ZIP64 extended information; the local one holds both sizes
+        Put16(header, 16);
+        Put64(header, entry.size);
+        Put64(header, entry.compressedSize);
     }
-    const uint32_t centralOffset = static_cast<uint32_t>(out.size());
+    out.replace(entry.offset, header.size(), header);
+}
+
+void ZipWriter::WriteCentralHeader(std::string& central, const Entry& entry) const
+{
+    const bool zip64Sizes = Zip64Sizes(entry), zip64Offset = Big(entry.offset);
+    std::string extra;
+    if (zip64Sizes) {
+        Put64(extra, entry.size);
+        Put64(extra, entry.compressedSize);
+    }
+    if (zip64Offset) Put64(extra, entry.offset);
+    const bool zip64 = !extra.empty();
+    Put32(central, 0x02014b50);
+    Put16(central, kZip64Version);  // made by: MS-DOS attributes, ZIP 4.5
+    Put16(central, zip64 ? kZip64Version : kPlainVersion);
+    Put16(central, 0);
+    Put16(central, kDeflated);
+    Put16(central, kDosTime);
+    Put16(central, kDosDate);
+    Put32(central, entry.crc);
+    Put32(central, zip64Sizes ? kMark32 : entry.compressedSize);
+    Put32(central, zip64Sizes ? kMark32 : entry.size);
+    Put16(central, entry.name.size());
+    Put16(central, zip64 ? 4 + extra.size() : 0);
+    Put16(central, 0);  // comment
+    Put16(central, 0);  // disk
+    Put16(central, 0);  // internal attributes
+    Put32(central, 0);  // external attributes
+    Put32(central, zip64Offset ? kMark32 : entry.offset);
+    central += entry.name;
+    if (zip64) {
+        Put16(central, 0x0001);
+        Put16(central, extra.size());
+        central += extra;
+    }
+}
+
+void ZipWriter::WriteEnd(uint64_t centralOffset, uint64_t centralSize)
+{
+    const uint64_t count = entries.size();
+    const bool bigCount = count >= std::min(zip64From, kMark16);
+    const bool bigSize = Big(centralSize), bigOffset = Big(centralOffset);
+    if (bigCount || bigSize || bigOffset) {
+        const uint64_t recordOffset = out.size();
+        Put32(out, 0x06064b50);  // ZIP64 end of central directory record
+        Put64(out, 44);          // its size after this field
+        Put16(out, kZip64Version);
+        Put16(out, kZip64Version);
+        Put32(out, 0);
+        Put32(out, 0);
+        Put64(out, count);
+        Put64(out, count);
+        Put64(out, centralSize);
+        Put64(out, centralOffset);
+        Put32(out, 0x07064b50);  // its locator
+        Put32(out, 0);
+        Put64(out, recordOffset);
+        Put32(out, 1);
+    }
+    Put32(out, 0x06054b50);
+    Put16(out, 0);
+    Put16(out, 0);
+    Put16(out, bigCount ? kMark16 : count);
+    Put16(out, bigCount ? kMark16 : count);
+    Put32(out, bigSize ? kMark32 : centralSize);
+    Put32(out, bigOffset ? kMark32 : centralOffset);
+    Put16(out, 0);
+}
+
+std::string ZipWriter::Finish()
+{
+    if (deflater) throw std::logic_error("ZipWriter: " + deflater->entry.name + " was not ended");
+    std::string central;
+    for (const Entry& entry : entries) WriteCentralHeader(central, entry);
+    const uint64_t centralOffset = out.size();
     out += central;
-    Put32(out, 0x06054b50);  // end of central directory
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, static_cast<uint32_t>(entries.size()));
-    Put16(out, static_cast<uint32_t>(entries.size()));
-    Put32(out, static_cast<uint32_t>(central.size()));
-    Put32(out, centralOffset);
-    Put16(out, 0);
-    return out;
+    WriteEnd(centralOffset, central.size());
+    entries.clear();
+    std::string archive;
+    archive.swap(out);
+    return archive;
 }
 
 }  // namespace orvane_cli

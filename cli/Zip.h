@@ -1,21 +1,53 @@
-// A ZIP archive of stored (uncompressed) entries: what a 3MF package needs and nothing more.
+// A ZIP archive written into memory, entry by entry, each entry DEFLATE-compressed as its bytes
+// arrive: a large entry never has to be held whole before compression.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace orvane_cli {
 
-struct ZipEntry {
-    std::string name;      // path inside the archive, '/' separated
-    std::string contents;
+class ZipWriter {
+public:
+    // Sizes, offsets and counts from zip64Threshold on take the ZIP64 form, so no size limit applies;
+    // the default is where the plain form ends. Tests lower it to reach ZIP64 with small archives.
+    explicit ZipWriter(uint64_t zip64Threshold = 0xFFFFFFFFu);
+    ~ZipWriter();
+    ZipWriter(const ZipWriter&) = delete;
+    ZipWriter& operator=(const ZipWriter&) = delete;
+
+    // An entry in one call.
+    void Add(const std::string& name, const std::string& contents);
+    // An entry in pieces: Begin, Append any number of times, End. One entry is open at a time.
+    void Begin(const std::string& name);
+    void Append(const char* data, std::size_t size);
+    void End();
+
+    // The archive bytes; the writer is empty afterwards. Entries carry a fixed timestamp, so the
+    // same entries give the same bytes.
+    std::string Finish();
+
+private:
+    struct Entry {
+        std::string name;
+        uint64_t offset = 0, size = 0, compressedSize = 0;
+        uint32_t crc = 0;
+    };
+    struct Deflater;
+
+    void Deflate(const char* data, std::size_t size, bool last);
+    bool Big(uint64_t value) const { return value >= zip64From; }
+    bool Zip64Sizes(const Entry& entry) const { return Big(entry.size) || Big(entry.compressedSize); }
+    void WriteLocalHeader(const Entry& entry);
+    void WriteCentralHeader(std::string& central, const Entry& entry) const;
+    void WriteEnd(uint64_t centralOffset, uint64_t centralSize);
+
+    uint64_t zip64From;
+    std::string out;
+    std::vector<Entry> entries;
+    std::unique_ptr<Deflater> deflater;  // set while an entry is open
 };
-
-// IEEE 802.3 CRC-32 (the ZIP checksum) of size bytes.
-uint32_t Crc32(const void* data, std::size_t size);
-
-// The archive bytes. Entries carry a fixed timestamp so the same entries give the same bytes.
-// Throws std::length_error when the archive would need ZIP64 (an entry or the whole beyond 4 GiB).
-std::string StoredZip(const std::vector<ZipEntry>& entries);
 
 }  // namespace orvane_cli

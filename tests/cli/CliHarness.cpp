@@ -49,12 +49,24 @@ struct Lib3mfHandles {
     std::vector<NMR::PLib3MFBase*> taken;
 };
 
+std::string BaseMaterialText(NMR::PLib3MFModelBaseMaterial* materials, DWORD index, bool colour)
+{
+    char text[512] = {};
+    ULONG needed = 0;
+    BYTE rgba[4] = {};
+    Check(colour ? NMR::lib3mf_basematerial_getdisplaycolor(materials, index, rgba, rgba + 1, rgba + 2, rgba + 3)
+                 : NMR::lib3mf_basematerial_getnameutf8(materials, index, text, sizeof text, &needed),
+          "reading a base material");
+    if (colour) std::snprintf(text, sizeof text, "%02x%02x%02x", rgba[0], rgba[1], rgba[2]);
+    return text;
+}
+
 }  // namespace
 
-RunResult RunTool(const std::string& line, const std::filesystem::path& cwd)
+RunResult RunProgram(const std::string& program, const std::string& line, const std::filesystem::path& cwd)
 {
     const std::filesystem::path out = cwd / ".tool-stdout", err = cwd / ".tool-stderr";
-    std::string command = "cd " + Quoted(cwd.string()) + " && " + Quoted(ORVANE_TOOL);
+    std::string command = "cd " + Quoted(cwd.string()) + " && " + Quoted(program);
     std::istringstream words(line);
     for (std::string word; words >> word;) command += " " + Quoted(word);
     command += " </dev/null >" + Quoted(out.string()) + " 2>" + Quoted(err.string());
@@ -63,6 +75,11 @@ RunResult RunTool(const std::string& line, const std::filesystem::path& cwd)
     std::filesystem::remove(out);
     std::filesystem::remove(err);
     return result;
+}
+
+RunResult RunTool(const std::string& line, const std::filesystem::path& cwd)
+{
+    return RunProgram(ORVANE_TOOL, line, cwd);
 }
 
 std::string ReadText(const std::filesystem::path& path)
@@ -150,7 +167,7 @@ std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package)
 {
     using namespace NMR;
     Lib3mfHandles lib;
-    PLib3MFModel *model = nullptr, *mesh = nullptr, *item = nullptr, *handler = nullptr, *material = nullptr;
+    PLib3MFModel *model = nullptr, *mesh = nullptr, *item = nullptr, *handler = nullptr, *materials = nullptr;
     PLib3MFModelReader* reader = nullptr;
     lib.Take(lib3mf_createmodel(&model), &model);
     lib.Take(lib3mf_model_queryreader(model, "3mf", &reader), &reader);
@@ -164,38 +181,44 @@ std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package)
     lib.Take(lib3mf_model_getbuilditems(model, &items), &items);
     for (BOOL hasNext = false; lib3mf_builditemiterator_movenext(items, &hasNext) == LIB3MF_OK && hasNext;) {
         lib.Take(lib3mf_builditemiterator_getcurrent(items, &item), &item);
-        DWORD id = 0, group = 0, index = 0;
+        DWORD id = 0, vertexCount = 0, triangleCount = 0;
         Check(lib3mf_builditem_getobjectresourceid(item, &id), "getobjectresourceid");
         lib.Take(lib3mf_model_getmeshobjectbyid(model, id, &mesh), &mesh);
+        lib.Take(lib3mf_meshobject_createpropertyhandler(mesh, &handler), &handler);
         ThreeMfObject object;
         char name[512] = {};
         ULONG needed = 0;
-        BOOL manifold = false;
-        BYTE rgba[4] = {};
-        lib.Take(lib3mf_object_createdefaultpropertyhandler(mesh, &handler), &handler);
-        Check(lib3mf_meshobject_getvertexcount(mesh, &object.vertices) |
-                  lib3mf_meshobject_gettrianglecount(mesh, &object.triangles) |
-                  lib3mf_object_getnameutf8(mesh, name, sizeof name, &needed) |
-                  lib3mf_meshobject_ismanifoldandoriented(mesh, &manifold) |
-                  lib3mf_defaultpropertyhandler_getbasematerial(handler, &group, &index),
+        Check(lib3mf_meshobject_getvertexcount(mesh, &vertexCount) | lib3mf_meshobject_gettrianglecount(mesh, &triangleCount) |
+                  lib3mf_object_getnameutf8(mesh, name, sizeof name, &needed),
               "reading a mesh object");
-        lib.Take(lib3mf_model_getbasematerialbyid(model, group, &material), &material);
-        Check(lib3mf_basematerial_getdisplaycolor(material, index, rgba, rgba + 1, rgba + 2, rgba + 3), "colour");
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "%02x%02x%02x", rgba[0], rgba[1], rgba[2]);
         object.name = name;
-        object.colour = hex;
-        object.manifold = manifold;
         MODELTRANSFORM transform{};
-        std::vector<MODELMESHVERTEX> vertices(object.vertices);
+        std::vector<MODELMESHVERTEX> vertices(vertexCount);
+        std::vector<MODELMESHTRIANGLE> triangles(triangleCount);
+        std::vector<DWORD> groups(triangleCount), indices(triangleCount);
         Check(lib3mf_builditem_getobjecttransform(item, &transform) |
-                  lib3mf_meshobject_getvertices(mesh, vertices.data(), object.vertices, nullptr),
-              "reading vertices");
-        object.lowestZ = std::numeric_limits<float>::infinity();
+                  lib3mf_meshobject_getvertices(mesh, vertices.data(), vertexCount, nullptr) |
+                  lib3mf_meshobject_gettriangleindices(mesh, triangles.data(), triangleCount, nullptr) |
+                  lib3mf_propertyhandler_getbasematerialarray(handler, groups.data(), indices.data()),
+              "reading the mesh");
         const float* row = transform.m_fFields[2];
-        for (const MODELMESHVERTEX& v : vertices)
-            object.lowestZ = std::min(object.lowestZ, row[0] * v.m_fPosition[0] + row[1] * v.m_fPosition[1] +
-                                                          row[2] * v.m_fPosition[2] + row[3]);
+        std::vector<bool> used(vertexCount);
+        for (DWORD t = 0; t < triangleCount; ++t) {
+            if (t == 0 || groups[t] != groups[t - 1] || indices[t] != indices[t - 1]) {
+                lib.Take(lib3mf_model_getbasematerialbyid(model, groups[t], &materials), &materials);
+                object.parts.push_back({BaseMaterialText(materials, indices[t], false),
+                                        BaseMaterialText(materials, indices[t], true), 0, 0,
+                                        std::numeric_limits<float>::infinity()});
+            }
+            ThreeMfPart& part = object.parts.back();
+            ++part.triangles;
+            for (const DWORD v : triangles[t].m_nIndices) {
+                const float* p = vertices[v].m_fPosition;
+                part.lowestZ = std::min(part.lowestZ, row[0] * p[0] + row[1] * p[1] + row[2] * p[2] + row[3]);
+                if (!used[v]) ++part.vertices;
+                used[v] = true;
+            }
+        }
         objects.push_back(object);
     }
     return objects;

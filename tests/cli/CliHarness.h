@@ -33,14 +33,21 @@ struct AdmeshReport {
 };
 AdmeshReport Admesh(const std::filesystem::path& stl);
 
-// What lib3mf reads back from a 3MF package, in build order.
-struct ThreeMfObject {
-    std::string name, colour;  // colour: "rrggbb" of the object's base material
-    uint32_t vertices = 0, triangles = 0;
-    bool manifold = false;
+// What lib3mf reads back from a 3MF package, in build order: each object with its triangles
+// split into parts where their base material changes.
+struct ThreeMfPart {
+    std::string name, colour;  // of the base material; colour "rrggbb"
+    uint32_t vertices = 0, triangles = 0;  // vertices: those the part's triangles use
     float lowestZ = 0.0f;  // in build coordinates: after the build item's transform
 };
+struct ThreeMfObject {
+    std::string name;
+    std::vector<ThreeMfPart> parts;
+};
 std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package);
+
+// Runs program with the command line split at spaces in folder cwd, standard input closed.
+RunResult RunProgram(const std::string& program, const std::string& line, const std::filesystem::path& cwd);
 
 // Checks each entry of a summary's file list against the disk (size; an STL with triangles must
 // be a complete binary STL that admesh finds closed, consistently wound and of positive volume)

@@ -43,23 +43,25 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     // 2 x 60 x 40 vertices, 4 triangles per grid cell and 4 per edge step along the border.
     EXPECT_EQ(trianglesOf["relief.stl"], 4 * 59 * 39 + 4 * 59 + 4 * 39);
 
-    // The 3MF holds the colour meshes, one object each, in the stack's colours, without the
+    // The 3MF holds one object, the colour meshes its parts in the stack's colours, without the
     // meshes' unused vertices, lifted together so the lowest stands on the bed.
     const std::vector<cli_test::ThreeMfObject> objects = cli_test::ReadThreeMf(dir / "out/relief.3mf");
-    ASSERT_EQ(objects.size(), trianglesOf.size() - 1);
-    EXPECT_EQ(objects[0].name, "black & <co> (000000)");
+    ASSERT_EQ(objects.size(), 1u);
+    const std::vector<cli_test::ThreeMfPart>& parts = objects[0].parts;
+    ASSERT_EQ(parts.size(), trianglesOf.size() - 1);
+    EXPECT_EQ(parts[0].name, "black & <co> (000000)");
     std::vector<float> lowest;
-    for (const cli_test::ThreeMfObject& object : objects) {
-        SCOPED_TRACE(object.name);
-        lowest.push_back(object.lowestZ);
-        EXPECT_LE(object.vertices, object.triangles);
+    for (const cli_test::ThreeMfPart& part : parts) {
+        SCOPED_TRACE(part.name);
+        lowest.push_back(part.lowestZ);
+        EXPECT_LE(part.vertices, part.triangles);
         int64_t stlTriangles = -1;
         for (const auto& [name, triangles] : trianglesOf)
-            if (name.find(object.colour + ".stl") != std::string::npos) stlTriangles = triangles;
-        EXPECT_EQ(object.triangles, stlTriangles) << "no colour STL alike";
+            if (name.find(part.colour + ".stl") != std::string::npos) stlTriangles = triangles;
+        EXPECT_EQ(part.triangles, stlTriangles) << "no colour STL alike";
     }
     EXPECT_EQ(*std::min_element(lowest.begin(), lowest.end()), 0.0f);
-    EXPECT_GT(*std::max_element(lowest.begin(), lowest.end()), 0.0f) << "each object lifted on its own";
+    EXPECT_GT(*std::max_element(lowest.begin(), lowest.end()), 0.0f) << "each part lifted on its own";
 
     // The swap list names exactly the layers where the stack changes filament, in the stack's colours.
     std::vector<int> changes, swapLayers;
@@ -92,7 +94,7 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     ASSERT_EQ(mine.status, 0) << mine.err;
     EXPECT_EQ(cli_test::Digests(dir / "mine"),
               "colour-1-000000.stl 109e4d65dc43e443\ncolour-3-1d3f8c.stl 4ca8c07d5de82ee6\n"
-              "colour-4-ffffff.stl b2303ec6f12494f4\nfidelity.png 9106c2562b76ce77\npreview.png 7d8f9da514382f43\nrelief.3mf 7f1c0d756e708b66\n"
+              "colour-4-ffffff.stl b2303ec6f12494f4\nfidelity.png 9106c2562b76ce77\npreview.png 7d8f9da514382f43\nrelief.3mf e05dea85c176b2d1\n"
               "relief.stl f442c7eb9d3b926f\nstack.txt 75fe81c2cdf03e24\nswaps.txt 18161e7e903ce056\n");
 }
 
@@ -108,10 +110,10 @@ TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)
     // Together the four materials fill the card: 96 x 24 mm, five layers of 0.1 and one of 0.2.
     EXPECT_NEAR(volume, 96.0 * 24.0 * 0.7, 96.0 * 24.0 * 0.7 * 1e-4);
     std::string colours;
-    for (const cli_test::ThreeMfObject& object : cli_test::ReadThreeMf(dir / "card/card.3mf")) colours += object.colour;
+    for (const cli_test::ThreeMfPart& part : cli_test::ReadThreeMf(dir / "card/card.3mf").at(0).parts) colours += part.colour;
     EXPECT_EQ(colours, "00ffffff00ffffff00f0f0f0");
     EXPECT_EQ(cli_test::Digests(dir / "card"), "card-material-0.stl f6f333334fd48b4b\ncard-material-1.stl b483f54d077d19f8\n"
-              "card-material-2.stl ce4212e6e60557d6\ncard-material-3.stl 41f6a64d9d101c14\ncard.3mf 7111f3ee08f9397b\n")
+              "card-material-2.stl ce4212e6e60557d6\ncard-material-3.stl 41f6a64d9d101c14\ncard.3mf cb77a9b981d7f6d0\n")
         << "pinned like the relief's files";
 }
 
@@ -127,9 +129,10 @@ TEST_F(RoadsEndToEnd, DemoRunsBothRoadsAndItsCardFeedsTheTranslucentRoad)
     const auto triangles = cli_test::ExpectListedFiles(summary["translucent"]["files"], dir, dir / "orvane-demo/translucent");
     EXPECT_EQ(triangles.size(), 5u) << "four materials and the body";
     const std::vector<cli_test::ThreeMfObject> objects = cli_test::ReadThreeMf(dir / "orvane-demo/translucent/translucent.3mf");
-    ASSERT_EQ(objects.size(), 5u);
-    EXPECT_TRUE(objects.back().name == "body (white)" && objects.back().manifold);
-    EXPECT_EQ(objects.back().triangles, triangles.at("body.stl"));
+    ASSERT_EQ(objects.size(), 1u);
+    ASSERT_EQ(objects[0].parts.size(), 5u);
+    EXPECT_EQ(objects[0].parts.back().name, "body (white)");
+    EXPECT_EQ(objects[0].parts.back().triangles, triangles.at("body.stl"));
     const double contrast = summary["translucent"]["contrast"];
     EXPECT_TRUE(summary["translucent"]["auto_contrast"].get<bool>() && contrast >= 0.0 && contrast <= 1.0) << contrast;
 

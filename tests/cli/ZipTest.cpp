@@ -1,0 +1,47 @@
+// The archives as Python's zipfile reads them, in the plain and the ZIP64 form.
+#include <algorithm>
+#include <cstdio>
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "CliHarness.h"
+#include "Zip.h"
+
+using Zip = cli_test::ToolTest;
+
+TEST_F(Zip, EntriesReadBackWhetherOrNotTheyTakeTheZip64Form)
+{
+    std::string big;
+    for (int k = 0; big.size() < 3'000'000; ++k) big += "<vertex x=\"" + std::to_string(k % 977) + "\"/>\n";
+    const auto line = [](const std::string& name, const std::string& bytes, bool shrunk) {
+        char crc[16];
+        std::snprintf(crc, sizeof crc, "%08lx", crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
+        return name + " " + std::to_string(bytes.size()) + " " + crc + " 8 " + (shrunk ? "True" : "False") + "\n";
+    };
+    // zipfile checks every checksum, then lists each entry with its size, checksum, method and
+    // whether DEFLATE made it five times smaller.
+    cli_test::WriteText(dir / "list.py", "import sys, zipfile, zlib\nz = zipfile.ZipFile(sys.argv[1])\nprint(z.testzip())\n"
+                                         "for i in z.infolist():\n    print(i.filename, i.file_size, '%08x' % "
+                                         "zlib.crc32(z.read(i)), i.compress_type, i.compress_size * 5 < i.file_size)\n");
+    // Threshold 0 puts every size, offset and count in the ZIP64 form.
+    for (const uint64_t threshold : {uint64_t{0xFFFFFFFF}, uint64_t{0}}) {
+        SCOPED_TRACE(threshold);
+        const auto archive = [&] {
+            orvane_cli::ZipWriter zip(threshold);
+            zip.Add("empty", "");
+            zip.Begin("3D/big.model");
+            for (size_t at = 0; at < big.size(); at += 65537) zip.Append(big.data() + at, std::min<size_t>(65537, big.size() - at));
+            zip.End();
+            zip.Add("small.txt", "small");
+            return zip.Finish();
+        };
+        const std::string bytes = archive();
+        EXPECT_EQ(bytes, archive()) << "the same entries give the same bytes";
+        EXPECT_EQ(bytes.find("PK\x06\x06") != std::string::npos, threshold == 0) << "ZIP64 end record";
+        cli_test::WriteText(dir / "a.zip", bytes);
+        const cli_test::RunResult run = cli_test::RunProgram(PYTHON3_PROGRAM, "list.py a.zip", dir);
+        EXPECT_EQ(run.out, "None\n" + line("empty", "", false) + line("3D/big.model", big, true) + line("small.txt", "small", false))
+            << run.err;
+    }
+}
