@@ -4,6 +4,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "CardJob.h"
+#include "PrintFrame.h"
 #include "CardModel.h"
 #include "CommandSupport.h"
 #include "Commands.h"
@@ -79,8 +80,9 @@ void WriteCardMeshes(const Materials& materials, double cellSize, double layerHe
                      const CommonSettings& settings, OutputFolder& folder, TerminalProgress& progress)
 {
     progress.Begin("card meshes");
-    const std::vector<Orvanes::OrvaneMesh> meshes = CardMeshes(cellSize, layerHeight, lastLayerHeight, &progress);
+    std::vector<Orvanes::OrvaneMesh> meshes = CardMeshes(cellSize, layerHeight, lastLayerHeight, &progress);
     progress.End();
+    PreparePrint(Pointers(meshes), settings.exactMeshes, ViewedFrom::kBelow);
     // The card's layers are layerHeight thick from the bed up; only the top one may differ.
     ThreeMfProject project{"card", {}, {}, layerHeight, layerHeight};
     for (size_t k = 0; k < meshes.size(); ++k) {

@@ -150,20 +150,26 @@ void WarnBelowNozzle(const Arguments& args, const std::vector<std::pair<std::str
     }
 }
 
-std::vector<OptionSpec> CommonOptions(const std::string& defaultFolder, const std::string& outputs)
+std::vector<OptionSpec> CommonOptions(const std::string& defaultFolder, const std::string& outputs,
+                                      const std::string& defaults, bool writesMeshes)
 {
-    return {
+    std::vector<OptionSpec> options = {
         {"out", "DIR", "folder to write into, created when missing (default " + defaultFolder + ")"},
-        {"only", "LIST", "comma-separated outputs to write, from: " + outputs + " (default all)"},
+        {"only", "LIST", "comma-separated outputs to write, from: " + outputs + " (default " + defaults + ")"},
         {"json", "", "print a JSON summary on standard output"},
         {"quiet", "", "no progress bar"},
         {"verbose", "", "list the files written on standard output (relief: and the layer analysis' fit, on standard "
                         "error with --json)"},
     };
+    if (writesMeshes)
+        options.push_back({"exact-meshes", "", "write the library's meshes as they are: unmerged (two triangles per "
+                                               "voxel face) and placed as the library places them"});
+    return options;
 }
 
 CommonSettings ReadCommonSettings(const Arguments& args, const std::string& defaultFolder,
-                                  const std::vector<std::string>& allowedOutputs)
+                                  const std::vector<std::string>& allowedOutputs,
+                                  const std::vector<std::string>& defaultOutputs)
 {
     CommonSettings settings;
     settings.folder = args.Text("out", defaultFolder);
@@ -173,8 +179,10 @@ CommonSettings ReadCommonSettings(const Arguments& args, const std::string& defa
     if (settings.json) RequireUtf8(settings.folder, "the folder name '" + settings.folder + "'");
     settings.quiet = args.Has("quiet");
     settings.verbose = args.Has("verbose");
+    settings.exactMeshes = args.Has("exact-meshes");
     if (!args.Has("only")) {
-        settings.outputs.insert(allowedOutputs.begin(), allowedOutputs.end());
+        const std::vector<std::string>& chosen = defaultOutputs.empty() ? allowedOutputs : defaultOutputs;
+        settings.outputs.insert(chosen.begin(), chosen.end());
         return settings;
     }
     std::string list = args.Text("only", "");

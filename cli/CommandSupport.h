@@ -63,7 +63,8 @@ constexpr double kFinestLayerMm = 0.04;
 void WarnBelowNozzle(const Arguments& args, const std::vector<std::pair<std::string, double>>& finest);
 
 // The options every writing command takes, for its option table.
-std::vector<OptionSpec> CommonOptions(const std::string& defaultFolder, const std::string& outputs);
+std::vector<OptionSpec> CommonOptions(const std::string& defaultFolder, const std::string& outputs,
+                                      const std::string& defaults = "all", bool writesMeshes = true);
 
 struct CommonSettings {
     std::string folder;
@@ -71,11 +72,14 @@ struct CommonSettings {
     bool json = false;
     bool quiet = false;
     bool verbose = false;  // list the files written; relief: show the layer analysis' fit
+    bool exactMeshes = false;  // the library's meshes as they are, not merged nor placed for printing
 };
 
-// Reads --out, --only (checked against the allowed names), --json and --quiet.
+// Reads --out, --only (checked against the allowed names; defaultOutputs without it, all when
+// empty), --json, --quiet, --verbose and --exact-meshes.
 CommonSettings ReadCommonSettings(const Arguments& args, const std::string& defaultFolder,
-                                  const std::vector<std::string>& allowedOutputs);
+                                  const std::vector<std::string>& allowedOutputs,
+                                  const std::vector<std::string>& defaultOutputs = {});
 
 // Throws UsageError when folder/name, for any of names, is one of the folder's protected inputs.
 void RefuseOverwritingInputs(const OutputFolder& folder, const std::vector<std::string>& names);

@@ -88,7 +88,7 @@ int RunPalette(int argc, char** argv, int first)
         {"levels", "N", "printed levels of the relief, base included (default 20)"},
         {"base-levels", "N", "levels under the relief (default 3)"},
     };
-    for (OptionSpec& entry : CommonOptions("orvane-palette", "palette")) options.push_back(entry);
+    for (OptionSpec& entry : CommonOptions("orvane-palette", "palette", "all", false)) options.push_back(entry);
     Arguments args("palette", "palette PHOTO --from FILE [options]",
                    "Chooses the filaments of a list that print the photo's colours best as a relief (the colour\n"
                    "planner of 'orvane relief' tried on every candidate set), prints them with the colour error\n"

@@ -2,6 +2,7 @@
 // one nozzle, and as one mesh per colour for several.
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <cmath>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "Fidelity.h"
 #include "MeshFiles.h"
 #include "PhotoFraming.h"
+#include "PrintFrame.h"
 #include "ReliefJob.h"
 #include "ReliefPlan.h"
 
@@ -28,7 +30,20 @@ namespace {
 
 constexpr int kMaxLevels = CV_CN_MAX;
 
-const std::vector<std::string> kReliefOutputs = {"preview", "fidelity", "body", "colours", "3mf", "stack", "swaps"};
+const std::vector<std::string> kReliefOutputs = {"preview", "fidelity", "body", "body-3mf", "colours", "3mf", "stack", "swaps"};
+// Per-colour STL files and the bare single-body STL only on request: the 3MF files carry both
+// prints whole, and slicers read them with their colours.
+const std::vector<std::string> kReliefDefaults = {"preview", "fidelity", "body-3mf", "3mf", "stack", "swaps"};
+
+// Lowers every point of the body higher than top above its bottom to top: the slivers a slicer
+// would not print, so the file holds the layers swaps.txt announces.
+void CutSlivers(Orvanes::OrvaneMesh& mesh, double top)
+{
+    float bottom = std::numeric_limits<float>::infinity();
+    for (const Eigen::Vector3f& v : mesh.vertices) bottom = std::min(bottom, v[2]);
+    const float highest = static_cast<float>(bottom + top);
+    for (Eigen::Vector3f& v : mesh.vertices) v[2] = std::min(v[2], highest);
+}
 
 // The photo the relief takes its heights from: as given, or its grey image inverted and bent by
 // the power curve, as a grey picture, which the relief's own grey conversion keeps as it is.
@@ -189,17 +204,31 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
 
     const BodyLevels body = SingleBodyLevels(relief.GreyMin(), relief.GreyMax(), stackSize, job.baseCount, job.grid);
     const int printedLayers =
-        job.grid.LayersBelow(BodyTopHeight(body, relief.GreyMax(), relief.GreyMin(), relief.GreyMax()));
+        job.grid.PrintedLayers(BodyTopHeight(body, relief.GreyMax(), relief.GreyMin(), relief.GreyMax()));
     const std::vector<ColourSwap> swaps =
         SwapList(job.stack, job.baseCount, relief.GreyMin(), relief.GreyMax(), job.grid);
     if (wants("swaps"))
         folder.Write("swaps.txt", "swaps", SwapListText(swaps, job.grid, stackSize, printedLayers, names));
 
-    if (wants("body")) {
+    if (wants("body") || wants("body-3mf")) {
         Orvanes::OrvaneMesh mesh = relief.GetMesh(body.startLevel, body.endLevel, body.levelHeight, body.baseOffset);
         // Left-out pixels keep the base: the plate that holds the relief together.
         Orvanes::PhotoMeshCreater::LowerHeightMapTops(mesh, keep, job.grid.Top(job.baseCount - 1));
-        WriteStl(folder, "relief.stl", mesh);
+        if (!settings.exactMeshes) CutSlivers(mesh, job.grid.Top(printedLayers - 1));
+        PreparePrint({&mesh}, settings.exactMeshes);
+        if (wants("body-3mf") && !swaps.empty()) {
+            // One nozzle: the first colour loaded, then each swap as the slicer's colour change.
+            const Orvanes::LayerEntry& first = swaps.front().colour;
+            ThreeMfProject project{"relief", {}, {}, job.grid.layerHeight, job.grid.firstLayerHeight};
+            project.parts.push_back({"relief", &mesh, static_cast<uint8_t>(first[2]), static_cast<uint8_t>(first[1]),
+                                     static_cast<uint8_t>(first[0]), 1});
+            for (size_t k = 1; k < swaps.size(); ++k)
+                project.colourChanges.push_back({swaps[k].top, static_cast<uint8_t>(swaps[k].colour[2]),
+                                                 static_cast<uint8_t>(swaps[k].colour[1]),
+                                                 static_cast<uint8_t>(swaps[k].colour[0])});
+            folder.Write("relief-body.3mf", "3mf", ThreeMfPackage(project));
+        }
+        if (wants("body")) WriteStl(folder, "relief.stl", std::move(mesh));
     }
 
     if (wantsVoxels) {
@@ -209,6 +238,7 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         relief.GetVoxMeshes(job.stack, job.grid.layerHeight, job.grid.firstLayerHeight, job.baseCount,
                             relief.PixelSize(), keep, meshes, colours);
         progress.End();
+        PreparePrint(Pointers(meshes), settings.exactMeshes);
         ThreeMfProject project{"relief", {}, {}, job.grid.layerHeight, job.grid.firstLayerHeight};
         for (size_t k = 0; k < meshes.size(); ++k) {
             std::string name;
@@ -265,7 +295,8 @@ std::vector<OptionSpec> ReliefOptions(const std::string& defaultFolder)
         {"border", "MM", "a flat margin of the base plate, in the base colour, this wide around the picture"},
     };
     for (OptionSpec& entry : FramingOptions()) options.push_back(entry);
-    for (OptionSpec& entry : CommonOptions(defaultFolder, "preview, fidelity, body, colours, 3mf, stack, swaps"))
+    for (OptionSpec& entry : CommonOptions(defaultFolder, "preview, fidelity, body, body-3mf, colours, 3mf, stack, swaps",
+                                           "preview, fidelity, body-3mf, 3mf, stack, swaps"))
         options.push_back(entry);
     return options;
 }
@@ -274,12 +305,14 @@ int RunRelief(int argc, char** argv, int first)
 {
     Arguments args("relief", "relief PHOTO [options]",
                    "Turns a photo into a layered colour relief: proposes the colour stack (unless --stack is\n"
-                   "given), renders a preview, and writes preview.png, relief.stl (the single body, with its\n"
-                   "filament swaps in swaps.txt), one colour-*.stl per palette colour, relief.3mf (the colour\n"
-                   "meshes as coloured objects) and stack.txt. Lengths are in millimetres.",
+                   "given), renders a preview, and writes preview.png, fidelity.png, stack.txt,\n"
+                   "relief-body.3mf (the single body, printed with one nozzle and the filament swaps of\n"
+                   "swaps.txt) and relief.3mf (one part per colour, for several nozzles). On request (--only):\n"
+                   "relief.stl, the single body alone, and colour-*.stl, one per palette colour. Every mesh\n"
+                   "stands on z = 0 with the picture upright seen from above. Lengths are in millimetres.",
                    {"PHOTO"}, ReliefOptions("orvane-relief"));
     if (!args.Parse(argc, argv, first)) return 0;
-    const CommonSettings settings = ReadCommonSettings(args, "orvane-relief", kReliefOutputs);
+    const CommonSettings settings = ReadCommonSettings(args, "orvane-relief", kReliefOutputs, kReliefDefaults);
     FramedPhoto framed =
         FramePhoto(args, ReadImageFile(args.Positional(0), "photo", args.Has("accept-damaged")), 100.0, 0.2);
     ReliefJob job = ReadReliefJob(args, framed.photo);
@@ -296,7 +329,7 @@ int RunRelief(int argc, char** argv, int first)
     folder.ProtectInputs(inputs);
     std::vector<std::string> names;
     for (const auto& [output, name] : {std::pair<const char*, const char*>{"preview", "preview.png"},
-                                       {"body", "relief.stl"}, {"3mf", "relief.3mf"}, {"swaps", "swaps.txt"},
+                                       {"body", "relief.stl"}, {"body-3mf", "relief-body.3mf"}, {"3mf", "relief.3mf"}, {"swaps", "swaps.txt"},
                                        {"stack", "stack.txt"}, {"fidelity", "fidelity.png"}})
         if (settings.outputs.count(output)) names.push_back(name);
     RefuseOverwritingInputs(folder, names);

@@ -18,6 +18,9 @@ struct LayerGrid {
     double Top(int layer) const { return Bottom(layer + 1); }
     // Layers a slicer prints under a top surface at height z: those whose middle lies below z.
     int LayersBelow(double z) const;
+    // The layers a body with its top at z prints: a top less than a quarter layer past a layer's
+    // middle gives that layer only slivers around the highest points, which slicers drop.
+    int PrintedLayers(double z) const { return LayersBelow(z - 0.25 * layerHeight); }
 };
 
 // Arguments of PhotosRelief::GetMesh.

@@ -10,6 +10,7 @@
 #include "Commands.h"
 #include "MeshFiles.h"
 #include "PhotoFraming.h"
+#include "PrintFrame.h"
 #include "TranslucentJob.h"
 
 namespace orvane_cli {
@@ -94,9 +95,10 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
     if (wants("preview")) folder.Write("preview.png", "preview", EncodePng(PaintLeftOut(preview, keep)));
     if (wants("materials") || wants("body") || wants("3mf")) {
         progress.Begin("meshes");
-        const std::vector<Orvanes::OrvaneMesh> meshes =
+        std::vector<Orvanes::OrvaneMesh> meshes =
             translucent.GetMeshes(job.minLayers, job.maxLayers, job.layerHeight, job.lastLayerHeight, keep);
         progress.End();
+        PreparePrint(Pointers(meshes), settings.exactMeshes, ViewedFrom::kBelow);
         // Layers are layerHeight thick from the bed up; only the top colour layer may differ.
         ThreeMfProject project{"translucent", {}, {}, job.layerHeight, job.layerHeight};
         for (size_t k = 0; k < meshes.size(); ++k) {

@@ -1,6 +1,7 @@
 // Every road end to end: the files, read back by admesh, lib3mf and the image library, agree with
 // each other and with the JSON summary; the demo's simulated card feeds the translucent road.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -30,7 +31,7 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     const auto relief = [&](const std::string& extra) {
         return RunTool("relief photo.png --width 30 --pixel-size 0.5 --palette palette.txt --base-levels 2 " + extra, dir);
     };
-    const cli_test::RunResult run = relief("--levels 12 --json --out out");
+    const cli_test::RunResult run = relief("--levels 12 --only preview,body,body-3mf,colours,3mf,stack,swaps --json --out out");
     ASSERT_EQ(run.status, 0) << run.err;
     // The layer analysis prints its fit; with --json none of that may reach standard output.
     const Json summary = Json::parse(run.out);
@@ -40,8 +41,12 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
 
     std::map<std::string, int64_t> trianglesOf = cli_test::ExpectListedFiles(summary["files"], dir, dir / "out");
     EXPECT_EQ(cv::imread((dir / "out/preview.png").string(), cv::IMREAD_UNCHANGED).size(), cv::Size(60, 40));
-    // 2 x 60 x 40 vertices, 4 triangles per grid cell and 4 per edge step along the border.
-    EXPECT_EQ(trianglesOf["relief.stl"], 4 * 59 * 39 + 4 * 59 + 4 * 39);
+    // The library's body: 2 x 60 x 40 vertices, 4 triangles per grid cell and 4 per edge step along
+    // the border; the tool's merges the flat parts.
+    const cli_test::RunResult exact = relief("--levels 12 --only body --exact-meshes --json --out exact");
+    const int64_t exactBody = cli_test::ExpectListedFiles(Json::parse(exact.out)["files"], dir, dir / "exact")["relief.stl"];
+    EXPECT_EQ(exactBody, 4 * 59 * 39 + 4 * 59 + 4 * 39);
+    EXPECT_LT(trianglesOf["relief.stl"] * 2, exactBody);
 
     // The 3MF holds one object, the colour meshes its parts in the stack's colours, without the
     // meshes' unused vertices, lifted together so the lowest stands on the bed.
@@ -75,6 +80,11 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     // The single body stops within the layer the swap list counts.
     const double printedTop = 0.2 + (summary["printed_layers"].get<double>() - 1) * 0.1;
     EXPECT_NEAR(cli_test::Admesh(dir / "out/relief.stl").maxZ, printedTop - 0.025, 0.075);
+    // The one-nozzle project: the body alone, in the first colour, the swaps its colour changes.
+    const std::vector<cli_test::ThreeMfObject> single = cli_test::ReadThreeMf(dir / "out/relief-body.3mf");
+    ASSERT_TRUE(single.size() == 1 && single[0].parts.size() == 1);
+    EXPECT_EQ(single[0].parts[0].triangles, trianglesOf["relief.stl"]);
+    EXPECT_EQ(single[0].parts[0].colour, summary["swaps"][0]["colour"]);
 
     // A stack edited in place and given back with the same folder stays as the person wrote it,
     // and renders the same preview.
@@ -90,12 +100,12 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     // A hand-made stack's files, pinned to the bytes this version writes on every machine (take the
     // new digests after an intended change); the ochre the stack leaves out gets no file.
     cli_test::WriteText(dir / "mine.txt", "000000:1\n000000:1\n000000:1\n1d3f8c:0.4\n1d3f8c:0.4\nffffff:0.125\n");
-    const cli_test::RunResult mine = relief("--stack mine.txt --out mine");
+    const cli_test::RunResult mine = relief("--stack mine.txt --only preview,fidelity,body,colours,stack,swaps --out mine");
     ASSERT_EQ(mine.status, 0) << mine.err;
     EXPECT_EQ(cli_test::Digests(dir / "mine"),
-              "colour-1-000000.stl 109e4d65dc43e443\ncolour-3-1d3f8c.stl 4ca8c07d5de82ee6\n"
-              "colour-4-ffffff.stl b2303ec6f12494f4\nfidelity.png 9106c2562b76ce77\npreview.png 7d8f9da514382f43\nrelief.3mf e05dea85c176b2d1\n"
-              "relief.stl f442c7eb9d3b926f\nstack.txt 75fe81c2cdf03e24\nswaps.txt 18161e7e903ce056\n");
+              "colour-1-000000.stl 412b386497546d55\ncolour-3-1d3f8c.stl 8ea864e21a0d8058\n"
+              "colour-4-ffffff.stl d396d9d4f2bdab4d\nfidelity.png 9106c2562b76ce77\npreview.png 7d8f9da514382f43\n"
+              "relief.stl 36a8134553f45a75\nstack.txt 75fe81c2cdf03e24\nswaps.txt 3f707ba4ceae86ee\n");
 }
 
 TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)
@@ -112,8 +122,8 @@ TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)
     std::string colours;
     for (const cli_test::ThreeMfPart& part : cli_test::ReadThreeMf(dir / "card/card.3mf").at(0).parts) colours += part.colour;
     EXPECT_EQ(colours, "00ffffff00ffffff00f0f0f0");
-    EXPECT_EQ(cli_test::Digests(dir / "card"), "card-material-0.stl f6f333334fd48b4b\ncard-material-1.stl b483f54d077d19f8\n"
-              "card-material-2.stl ce4212e6e60557d6\ncard-material-3.stl 41f6a64d9d101c14\ncard.3mf cb77a9b981d7f6d0\n")
+    EXPECT_EQ(cli_test::Digests(dir / "card"), "card-material-0.stl 6e02f333d87e29cf\ncard-material-1.stl b226d801e385ea30\n"
+              "card-material-2.stl fdbce43f116befe0\ncard-material-3.stl 6f940808ad8faf15\ncard.3mf 5f57b5669b3e1a2\n")
         << "pinned like the relief's files";
 }
 
@@ -202,16 +212,23 @@ TEST_F(RoadsEndToEnd, HeightControlsWarningsVersionAndCleanStandardOutput)
               "orvane " ORVANE_VERSION "\norvane " ORVANE_VERSION "\n");
 }
 
-// The highest point above floor of the triangles of an STL that lie wholly left of `column`
-// (x = -column * pixel), or -1 when none does.
-static double HighestLeftOf(const std::filesystem::path& stl, double column, double pixel, double floor = 0.0)
+// The highest point of the triangles of an STL that lie wholly where xFrom < x < xTo and y > yFrom
+// (seen from above: between two columns, above a row), or -1 when none does.
+static double HighestWhere(const std::filesystem::path& stl, double xFrom, double xTo, double yFrom = -1e9)
 {
     const std::string bytes = cli_test::ReadText(stl);
     double highest = -1.0;
     float v[9];  // the corners of a facet, after its normal
     for (size_t at = 96; at + sizeof v <= bytes.size() && std::memcpy(v, bytes.data() + at, sizeof v); at += 50)
-        if (std::max({-v[0], -v[3], -v[6]}) < column * pixel) highest = std::max({highest, v[2] - floor, v[5] - floor, v[8] - floor});
+        if (std::min({v[0], v[3], v[6]}) > xFrom && std::max({v[0], v[3], v[6]}) < xTo && std::min({v[1], v[4], v[7]}) > yFrom)
+            highest = std::max({highest, double(v[2]), double(v[5]), double(v[8])});
     return highest;
+}
+
+// Left of `column` of the picture, x = column * pixel seen from above (the picture upright).
+static double HighestLeftOf(const std::filesystem::path& stl, double column, double pixel)
+{
+    return HighestWhere(stl, -1e9, column * pixel);
 }
 
 TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAspect)
@@ -219,16 +236,20 @@ TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAs
     cv::Mat photo, bgra;
     cv::resize(cv::imread(ORVANE_SAMPLE_PHOTO), photo, {96, 64}, 0, 0, cv::INTER_AREA);
     cv::cvtColor(photo, bgra, cv::COLOR_BGR2BGRA);
+    bgra(cv::Rect(0, 0, 96, 20)).setTo(cv::Scalar::all(0));  // a transparent top
+    ASSERT_TRUE(cv::imwrite((dir / "top.png").string(), bgra));
+    cv::cvtColor(photo, bgra, cv::COLOR_BGR2BGRA);
     bgra(cv::Rect(0, 0, 40, 64)).setTo(cv::Scalar::all(0));  // a black, transparent left part
     ASSERT_TRUE(cv::imwrite((dir / "cut.png").string(), bgra) && cv::imwrite((dir / "photo.png").string(), photo) &&
                 cv::imwrite((dir / "square.png").string(), photo(cv::Rect(16, 0, 64, 64))));
     ASSERT_EQ(RunTool("card --simulate --cell-pixels 1 --out c", dir).status, 0);
-    for (const std::string line : {"relief cut.png --width 48 --pixel-size 0.5 --out r",
+    for (const std::string line : {"relief cut.png --width 48 --pixel-size 0.5 --only preview,body,colours --out r",
                                    "translucent c/card-simulated.png cut.png --width 48 --pixel-size 0.5 --out t",
                                    "relief photo.png --width 40 --height 40 --pixel-size 0.5 --only preview --out crop",
                                    "relief square.png --width 40 --pixel-size 0.5 --only preview --out square",
                                    "relief photo.png --width 48 --height 48 --pixel-size 0.5 --fit pad --out pad",
-                                   "relief photo.png --width 48 --pixel-size 0.5 --border 2 --only preview,body --out b"})
+                                   "relief photo.png --width 48 --pixel-size 0.5 --border 2 --only preview,body --out b",
+                                   "relief top.png --width 48 --pixel-size 0.5 --only body --out top"})
         ASSERT_EQ(RunTool(line, dir).status, 0) << line;
     EXPECT_NE(RunTool("relief photo.png --width 48 --pixel-size 0.1 --only stack", dir).err.find("more than 4 times"),
               std::string::npos) << "96 photo pixels across make 480 working pixels";
@@ -240,17 +261,23 @@ TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAs
     for (int r = 0; r < 64; ++r)
         for (int c = 0; c < 40; ++c) checkered += preview.at<cv::Vec3b>(r, c) == cv::Vec3b::all((r / 8 + c / 8) % 2 ? 204 : 255);
     EXPECT_EQ(checkered, 40 * 64);
-    for (const std::string& name : cli_test::FileNames(dir / "r"))  // voxels hang from z = 0
-        EXPECT_LE(name.find(".stl") == std::string::npos ? 0.0 : HighestLeftOf(dir / "r" / name, 39.5, 0.5, name[0] == 'c' ? -2.1 : 0.0), 0.4 + 1e-4) << name;
+    for (const std::string& name : cli_test::FileNames(dir / "r"))
+        EXPECT_LE(name.find(".stl") == std::string::npos ? 0.0 : HighestLeftOf(dir / "r" / name, 39.5, 0.5), 0.4 + 1e-4) << name;
     EXPECT_NEAR(HighestLeftOf(dir / "r/relief.stl", 39.5, 0.5), 0.4, 1e-4);
     EXPECT_GT(HighestLeftOf(dir / "r/relief.stl", 96, 0.5), 1.0);
-    EXPECT_NEAR(HighestLeftOf(dir / "t/body.stl", 39.5, 0.5), 0.1, 1e-4);
+    // The translucent print is read from below, through its six colour layers (0.6 mm) under the
+    // body: seen from above, the picture's left part lies on the right, from x = 48 - 20 mm.
+    EXPECT_NEAR(HighestWhere(dir / "t/body.stl", 48 - 19.75, 1e9), 0.7, 1e-4);
+    EXPECT_GT(HighestWhere(dir / "t/body.stl", -1e9, 48 - 20.25), 0.8);
     for (const std::string name : {"material-0.stl", "material-1.stl", "material-2.stl", "material-3.stl"})
-        EXPECT_EQ(HighestLeftOf(dir / "t" / name, 39.5, 0.5), -1.0) << name;
+        EXPECT_EQ(HighestWhere(dir / "t" / name, 48 - 19.75, 1e9), -1.0) << name;
     EXPECT_TRUE(orvane_test::Same(cv::imread((dir / "crop/preview.png").string()), cv::imread((dir / "square/preview.png").string())));
     EXPECT_EQ(cv::imread((dir / "pad/preview.png").string()).at<cv::Vec3b>(0, 8), cv::Vec3b::all(204)) << "padding is background";
     EXPECT_EQ(cv::imread((dir / "b/preview.png").string()).size(), cv::Size(104, 72)) << "2 mm: 4 pixels of base plate each side";
     EXPECT_NEAR(HighestLeftOf(dir / "b/relief.stl", 3.5, 0.5), 0.4, 1e-4);
+    // Seen from above the picture stands upright: its cut-out top is at the far side (largest y).
+    EXPECT_NEAR(HighestWhere(dir / "top/relief.stl", -1e9, 1e9, 32 - 19.5 * 0.5), 0.4, 1e-4);
+    EXPECT_GT(HighestWhere(dir / "top/relief.stl", -1e9, 1e9, 0.0), 1.0);
 }
 
 TEST_F(RoadsEndToEnd, PaletteChoosesTheFilamentsThatPrintThePhotoBest)
