@@ -53,7 +53,7 @@ int RunDemo(int argc, char** argv, int first)
 
     CommonSettings reliefSettings;
     reliefSettings.folder = (std::filesystem::path(root) / "relief").string();
-    reliefSettings.outputs = {"preview", "fidelity", "body", "colours", "3mf", "stack", "swaps"};
+    reliefSettings.outputs = {"preview", "fidelity", "body", "body-3mf", "colours", "3mf", "stack", "swaps"};
     reliefSettings.json = json;
     reliefSettings.quiet = quiet;
     CommonSettings translucentSettings = reliefSettings;
