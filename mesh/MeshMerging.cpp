@@ -555,7 +555,7 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
     // failing that, among the rest; their cells, and the triangles kept as they are.
     std::vector<uint64_t> cells;
     cells.reserve(faceCount / 2);
-    std::vector<std::array<Point, 3>> kept;
+    std::vector<uint32_t> kept;  // faces kept as they are
     std::vector<std::pair<Half, size_t>> loose;
     auto rasterise = [&](const Half& h) {
         const uint64_t oriented = uint64_t(2 * h.a + int(h.counterClockwise));
@@ -569,7 +569,7 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
         const Half h = t > 0 && next.a >= 0 ? next : HalfOf(pointOf(f[0]), pointOf(f[1]), pointOf(f[2]));
         next = Half();
         if (h.a < 0) {
-            kept.push_back({pointOf(f[0]), pointOf(f[1]), pointOf(f[2])});
+            kept.push_back(uint32_t(t));
             continue;
         }
         if (t + 1 < faceCount) {
@@ -601,8 +601,7 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
             for (size_t k = 0; k < pairs; ++k) rasterise(loose[i].first);
             for (const std::vector<size_t>* rest : {&one, &other})
                 for (size_t k = pairs; k < rest->size(); ++k) {
-                    const Face& f = mesh.faces[(*rest)[k]];
-                    kept.push_back({pointOf(f[0]), pointOf(f[1]), pointOf(f[2])});
+                    kept.push_back(uint32_t((*rest)[k]));
                 }
         }
         i = j;
@@ -614,7 +613,7 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
 
     // Every corner and every kept vertex is a vertex of each merged face whose border it lies on.
     std::vector<uint64_t> pointKeys;
-    pointKeys.reserve(4 * rects.size() + 3 * kept.size());
+    pointKeys.reserve(4 * rects.size() + kept.size());
     for (const Rectangle& r : rects) {
         const int p = AxisP(r.a), q = AxisQ(r.a);
         Point c{};
@@ -626,14 +625,24 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
                 pointKeys.push_back(pack.PointKey(c));
             }
     }
-    for (const auto& tri : kept)
-        for (const Point& v : tri) pointKeys.push_back(pack.PointKey(v));
+    // A vertex of many kept faces (the slopes of a height map) goes in once.
+    std::vector<bool> keptVertex(vertexCount, false);
+    for (const uint32_t t : kept)
+        for (int k = 0; k < 3; ++k) {
+            const auto v = size_t(mesh.faces[t][k]);
+            if (!keptVertex[v]) pointKeys.push_back(pack.PointKey(lattice[v]));
+            keptVertex[v] = true;
+        }
+    keptVertex = {};
     const PointIndex points(std::move(pointKeys), pack);
 
     std::vector<std::array<uint32_t, 3>> faces;
     Emitter emitter(points, faces);
     for (const Rectangle& r : rects) emitter.Add(r);
-    for (const auto& tri : kept) faces.push_back({points.IdOf(tri[0]), points.IdOf(tri[1]), points.IdOf(tri[2])});
+    for (const uint32_t t : kept) {
+        const Face& f = mesh.faces[t];
+        faces.push_back({points.IdOf(pointOf(f[0])), points.IdOf(pointOf(f[1])), points.IdOf(pointOf(f[2]))});
+    }
     if (faces.size() > size_t(std::numeric_limits<int32_t>::max()) / 3)
         throw std::length_error("MergeCoplanarFaces: too many triangles for 32-bit indices");
 
