@@ -276,6 +276,13 @@ std::string ColourChanges(const std::vector<ColourChange>& changes)
 std::string WriteStl(OutputFolder& folder, const std::string& name, Orvanes::OrvaneMesh mesh)
 {
     const auto faceCount = static_cast<int64_t>(mesh.faces.size());
+    // The stream is one block of at most 2^31 - 1 bytes: 84 of header and 50 per triangle. The
+    // run's other files are not in place yet, so refusing here leaves nothing behind.
+    constexpr int64_t kMostTriangles = (std::numeric_limits<int32_t>::max() - 84) / 50;
+    if (faceCount > kMostTriangles)
+        throw std::runtime_error(name + " would hold " + std::to_string(faceCount) + " triangles; an STL file holds at "
+                                 "most " + std::to_string(kMostTriangles) + " here: use a larger --pixel-size, or "
+                                 "the 3MF file (leave it out of --only)");
     int size = 0;
     const std::unique_ptr<const char[]> bytes(Orvanes::PhotosBase().GetSTLStream(std::move(mesh), size));
     return folder.Write(name, "stl", bytes.get(), static_cast<size_t>(size), faceCount);
