@@ -110,20 +110,25 @@ void ZipWriter::End()
     entries.push_back(std::move(entry));
 }
 
+void ZipWriter::PutSharedFields(std::string& out, const Entry& entry, bool zip64Sizes, bool zip64)
+{
+    Put16(out, zip64 ? kZip64Version : kPlainVersion);  // needed to extract
+    Put16(out, 0);                                      // flags
+    Put16(out, kDeflated);
+    Put16(out, kDosTime);
+    Put16(out, kDosDate);
+    Put32(out, entry.crc);
+    Put32(out, zip64Sizes ? kMark32 : entry.compressedSize);
+    Put32(out, zip64Sizes ? kMark32 : entry.size);
+    Put16(out, entry.name.size());
+}
+
 void ZipWriter::WriteLocalHeader(const Entry& entry)
 {
     const bool zip64 = Zip64Sizes(entry);
     std::string header;
     Put32(header, 0x04034b50);
-    Put16(header, zip64 ? kZip64Version : kPlainVersion);
-    Put16(header, 0);  // flags
-    Put16(header, kDeflated);
-    Put16(header, kDosTime);
-    Put16(header, kDosDate);
-    Put32(header, entry.crc);
-    Put32(header, zip64 ? kMark32 : entry.compressedSize);
-    Put32(header, zip64 ? kMark32 : entry.size);
-    Put16(header, entry.name.size());
+    PutSharedFields(header, entry, zip64, zip64);
     Put16(header, zip64 ? kZip64LocalExtraSize : 0);
     header += entry.name;
     if (zip64) {
@@ -147,15 +152,7 @@ void ZipWriter::WriteCentralHeader(std::string& central, const Entry& entry) con
     const bool zip64 = !extra.empty();
     Put32(central, 0x02014b50);
     Put16(central, kZip64Version);  // made by: MS-DOS attributes, ZIP 4.5
-    Put16(central, zip64 ? kZip64Version : kPlainVersion);
-    Put16(central, 0);
-    Put16(central, kDeflated);
-    Put16(central, kDosTime);
-    Put16(central, kDosDate);
-    Put32(central, entry.crc);
-    Put32(central, zip64Sizes ? kMark32 : entry.compressedSize);
-    Put32(central, zip64Sizes ? kMark32 : entry.size);
-    Put16(central, entry.name.size());
+    PutSharedFields(central, entry, zip64Sizes, zip64);
     Put16(central, zip64 ? 4 + extra.size() : 0);
     Put16(central, 0);  // comment
     Put16(central, 0);  // disk

@@ -40,6 +40,8 @@ private:
     void Deflate(const char* data, std::size_t size, bool last);
     bool Big(uint64_t value) const { return value >= zip64From; }
     bool Zip64Sizes(const Entry& entry) const { return Big(entry.size) || Big(entry.compressedSize); }
+    // The fields both headers of an entry hold, from the version needed to the name's length.
+    static void PutSharedFields(std::string& out, const Entry& entry, bool zip64Sizes, bool zip64);
     void WriteLocalHeader(const Entry& entry);
     void WriteCentralHeader(std::string& central, const Entry& entry) const;
     void WriteEnd(uint64_t centralOffset, uint64_t centralSize);
