@@ -120,7 +120,8 @@ TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)
     // Together the four materials fill the card: 96 x 24 mm, five layers of 0.1 and one of 0.2.
     EXPECT_NEAR(volume, 96.0 * 24.0 * 0.7, 96.0 * 24.0 * 0.7 * 1e-4);
     std::string colours;
-    for (const cli_test::ThreeMfPart& part : cli_test::ReadThreeMf(dir / "card/card.3mf").at(0).parts) colours += part.colour;
+    const std::vector<cli_test::ThreeMfObject> card = cli_test::ReadThreeMf(dir / "card/card.3mf");
+    for (const cli_test::ThreeMfPart& part : card.at(0).parts) colours += part.colour;
     EXPECT_EQ(colours, "00ffffff00ffffff00f0f0f0");
     EXPECT_EQ(cli_test::Digests(dir / "card"), "card-material-0.stl 6e02f333d87e29cf\ncard-material-1.stl b226d801e385ea30\n"
               "card-material-2.stl fdbce43f116befe0\ncard-material-3.stl 6f940808ad8faf15\ncard.3mf 5f57b5669b3e1a2\n")
