@@ -32,7 +32,8 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
              {"navy-base.txt", "000080:1\n000080:1\nff0000:0.3\n"}, {"big.txt", big.str()},
              {"occupied", "a file where the folder should go"}, {"spaced.txt", "ffffff 0.125 white\n"}, {"empty.txt", "; none\n"},
              {"bom.txt", "\xEF\xBB\xBFzzz\n"}, {"cr.txt", "000000:1\rqqq\r"}, {"cr2.txt", "000000:1\rqqq\r"},
-             {"nul.txt", std::string("000000:1 bl\0ack\n", 16)}, {"swaps.txt", "000000:1\nffffff:0.125\n"}})
+             {"nul.txt", std::string("000000:1 bl\0ack\n", 16)}, {"swaps.txt", "000000:1\nffffff:0.125\n"},
+             {"names.txt", "000000:1 schwarz \xE2\x82\xAC\nffffff:0.125 wei\xC3\x9F \xF0\x9F\x99\x82\n"}})
         cli_test::WriteText(dir / name, text);
     ASSERT_EQ(::mkfifo((dir / "fifo.txt").c_str(), 0600), 0);
     const std::vector<char> png = orvane_test::PngChars(orvane_test::MakePhoto(4, 4));
@@ -135,8 +136,10 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         EXPECT_EQ(cli_test::FileNames(dir), before) << "something was left behind";
     }
     for (const std::string line : {"cut.jpg --accept-damaged", "whole.jpg", "whole.jpg --base-levels 0",
+                                   "photo.png --palette names.txt --levels 3 --base-levels 2",  // UTF-8 names
                                    "photo.png --width 1 --height 1 --pixel-size 0.5"})  // 2 x 2, the fewest
         EXPECT_EQ(RunTool("relief " + line + " --only stack --out d", dir).status, 0) << line;
+    EXPECT_EQ(RunTool("palette photo.png --from swaps.txt --count 2 --out d", dir).status, 0) << "the highest count";
     // As many pixels as the 256 colours the photo is reduced to: just enough.
     EXPECT_EQ(RunTool("translucent card.png square.png --width 16 --pixel-size 1 --only preview --out d", dir).status, 0);
 }

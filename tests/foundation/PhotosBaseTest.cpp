@@ -134,7 +134,7 @@ TEST(StlStream, HoldsTheHeaderThenPerFacetUnitNormalCornersInFaceOrderAndZeroAtt
 TEST(StlStream, RefusesSizesBeyondTheSignedCountAndIndicesOutsideTheVertexList)
 {
     int size = -1;
-    for (const Face& face : {Face(0, 1, 4), Face(-1, 1, 2)})
+    for (const Face& face : {Face(0, 1, 4), Face(0, 4, 2), Face(-1, 1, 2)})
         EXPECT_THROW(PhotosBase().GetSTLStream(Triangle(face), size), std::out_of_range);
     // (2^31 - 1 - 84) / 50 = 42949671 faces still fit; one more does not.
     OrvaneMesh mesh = Triangle(Face(0, 1, 2));
