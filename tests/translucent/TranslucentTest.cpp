@@ -155,7 +155,8 @@ TEST(ContrastCurve, TableAndScoreMatchTheWholeImagePipeline)
     // The score by converting both images to HSV whole and counting on the channels.
     cv::Mat ramp;  // every value once, so the bounds of the pale and vivid counts are met exactly
     cv::cvtColor(MakeRamp(256, 3), ramp, cv::COLOR_GRAY2BGR);
-    const cv::Mat pale = (cv::Mat_<cv::Vec3b>(1, 2) << cv::Vec3b(215, 215, 255), cv::Vec3b(216, 216, 255));  // saturation 40, 39
+    cv::Mat pale(1, 56, CV_8UC3);  // saturation 55 down to 0 at full value: both pale bounds met
+    for (int k = 0; k < pale.cols; ++k) pale.at<cv::Vec3b>(0, k) = cv::Vec3b(uchar(200 + k), uchar(200 + k), 255);
     for (const cv::Mat& image : {MakeRings(211, 97), MakePhoto(160, 120), ramp, pale}) {
         const ContrastScorer scorer(image);
         cv::Mat hsv, gain;
