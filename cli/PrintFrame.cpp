@@ -34,6 +34,26 @@ void PreparePrint(const std::vector<Orvanes::OrvaneMesh*>& meshes, bool exact, V
     }
 }
 
+void FillPicture(Orvanes::OrvaneMesh& body, int cols, int rows, double pixelSize)
+{
+    if (body.vertices.empty() || cols < 2 || rows < 2) return;
+    float smallestX = body.vertices[0][0], largestX = smallestX, smallestY = body.vertices[0][1], largestY = smallestY;
+    for (const Eigen::Vector3f& v : body.vertices) {
+        smallestX = std::min(smallestX, v[0]);
+        largestX = std::max(largestX, v[0]);
+        smallestY = std::min(smallestY, v[1]);
+        largestY = std::max(largestY, v[1]);
+    }
+    // Columns run toward -x from x = 0 and rows toward +y from y = 0, as in the voxel meshes.
+    const double width = cols * pixelSize, height = rows * pixelSize;
+    const double scaleX = largestX > smallestX ? width / (double(largestX) - smallestX) : 1.0;
+    const double scaleY = largestY > smallestY ? height / (double(largestY) - smallestY) : 1.0;
+    for (Eigen::Vector3f& v : body.vertices) {
+        v[0] = static_cast<float>((double(v[0]) - largestX) * scaleX);
+        v[1] = static_cast<float>((double(v[1]) - smallestY) * scaleY);
+    }
+}
+
 std::vector<Orvanes::OrvaneMesh*> Pointers(std::vector<Orvanes::OrvaneMesh>& meshes)
 {
     std::vector<Orvanes::OrvaneMesh*> pointers;

@@ -19,6 +19,11 @@ enum class ViewedFrom { kAbove, kBelow };
 // they are, byte for byte.
 void PreparePrint(const std::vector<Orvanes::OrvaneMesh*>& meshes, bool exact, ViewedFrom side = ViewedFrom::kAbove);
 
+// Stretches a height-map body (the library's, before PreparePrint) over the whole picture,
+// cols x rows pixels of pixelSize: the library puts its points at the pixels' centres, so
+// the body falls a pixel short of the print's size and of the voxel meshes it lies on.
+void FillPicture(Orvanes::OrvaneMesh& body, int cols, int rows, double pixelSize);
+
 // Pointers to every mesh of meshes.
 std::vector<Orvanes::OrvaneMesh*> Pointers(std::vector<Orvanes::OrvaneMesh>& meshes);
 

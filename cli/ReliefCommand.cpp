@@ -214,7 +214,10 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         Orvanes::OrvaneMesh mesh = relief.GetMesh(body.startLevel, body.endLevel, body.levelHeight, body.baseOffset);
         // Left-out pixels keep the base: the plate that holds the relief together.
         Orvanes::PhotoMeshCreater::LowerHeightMapTops(mesh, keep, job.grid.Top(job.baseCount - 1));
-        if (!settings.exactMeshes) CutSlivers(mesh, job.grid.Top(printedLayers - 1));
+        if (!settings.exactMeshes) {
+            CutSlivers(mesh, job.grid.Top(printedLayers - 1));
+            FillPicture(mesh, relief.WidthPx(), relief.HeightPx(), relief.PixelSize());
+        }
         PreparePrint({&mesh}, settings.exactMeshes);
         if (wants("body-3mf") && !swaps.empty()) {
             // One nozzle: the first colour loaded, then each swap as the slicer's colour change.

@@ -98,6 +98,7 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
         std::vector<Orvanes::OrvaneMesh> meshes =
             translucent.GetMeshes(job.minLayers, job.maxLayers, job.layerHeight, job.lastLayerHeight, keep);
         progress.End();
+        if (!settings.exactMeshes) FillPicture(meshes[4], preview.cols, preview.rows, translucent.PixelSize());
         PreparePrint(Pointers(meshes), settings.exactMeshes, ViewedFrom::kBelow);
         // Layers are layerHeight thick from the bed up; only the top colour layer may differ.
         ThreeMfProject project{"translucent", {}, {}, job.layerHeight, job.layerHeight};

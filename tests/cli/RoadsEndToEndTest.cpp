@@ -105,7 +105,7 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     EXPECT_EQ(cli_test::Digests(dir / "mine"),
               "colour-1-000000.stl 412b386497546d55\ncolour-3-1d3f8c.stl 8ea864e21a0d8058\n"
               "colour-4-ffffff.stl d396d9d4f2bdab4d\nfidelity.png 9106c2562b76ce77\npreview.png 7d8f9da514382f43\n"
-              "relief.stl 36a8134553f45a75\nstack.txt 75fe81c2cdf03e24\nswaps.txt 3f707ba4ceae86ee\n");
+              "relief.stl efc36c25e90ee6f9\nstack.txt 75fe81c2cdf03e24\nswaps.txt 3f707ba4ceae86ee\n");
 }
 
 TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)

@@ -1,6 +1,8 @@
 // The 3MF projects sliced by PrusaSlicer, the reader they are made for: one object, nothing to
 // repair, each part on its extruder, and colour changes at the heights given.
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <iterator>
 #include <regex>
 #include <set>
@@ -8,6 +10,7 @@
 #include <stdexcept>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "CliHarness.h"
@@ -31,6 +34,7 @@ protected:
         const std::string common = "--datadir slicer-data --loglevel 2 ";
         const cli_test::RunResult info = cli_test::RunProgram(PRUSA_SLICER_PROGRAM, common + "--info " + project, dir);
         const std::string text = info.out + info.err;
+        lastInfo = text;
         const std::regex object("^\\[.*\\.3mf\\]$", std::regex::multiline);
         EXPECT_EQ(std::distance(std::sregex_iterator(text.begin(), text.end(), object), std::sregex_iterator()), 1) << text;
         EXPECT_NE(text.find("manifold = yes"), std::string::npos) << text;
@@ -42,6 +46,8 @@ protected:
             << run.out << run.err;
         return cli_test::ReadText(dir / "print.gcode");
     }
+
+    std::string lastInfo;  // what the slicer read from the last project sliced
 };
 
 // The tools used (T0, T1, ...), the layer tops (";Z:") at which a filament change (M600) stops the
@@ -84,19 +90,50 @@ TEST_F(Slicer, ToolProjectsPrintEachPartOnItsOwnExtruder)
     ASSERT_TRUE(cv::imwrite((dir / "photo.png").string(), orvane_test::MakePhoto(24, 16)));
     ASSERT_EQ(cli_test::RunTool("card --simulate --cell-pixels 1 --out s", dir).status, 0);
     struct Case {
-        std::string line, project, expected;
+        std::string line, project, expected, size;  // size: the print's, from the photo's aspect
     };
     for (const Case& c : std::vector<Case>{
              {"relief photo.png --width 12 --pixel-size 1 --colour 000000:1 --colour 1d3f8c:0.4 --colour e0a526:0.35 "
-              "--colour ffffff:0.2 --levels 12 --only 3mf --out r", "r/relief.3mf", "T0 T1 T2 T3 #000000;#E0A526;#1D3F8C;#FFFFFF"},
+              "--colour ffffff:0.2 --levels 12 --only 3mf --out r", "r/relief.3mf", "T0 T1 T2 T3 #000000;#E0A526;#1D3F8C;#FFFFFF", "12.000 x 8.000"},
+             {"relief photo.png --width 12 --pixel-size 1 --only body-3mf --out b", "b/relief-body.3mf", "M600@0.9 #000000", "12.000 x 8.000"},
              {"translucent s/card-simulated.png photo.png --width 12 --pixel-size 0.5 --only 3mf --out t",
-              "t/translucent.3mf", "T0 T1 T2 T3 #00FFFF;#FF00FF;#FFFF00;#FFFFFF"},
-             {"card --cell-size 0.5 --only 3mf --out c", "c/card.3mf", "T0 T1 T2 T3 #00FFFF;#FF00FF;#FFFF00;#FFFFFF"}}) {
+              "t/translucent.3mf", "T0 T1 T2 T3 #00FFFF;#FF00FF;#FFFF00;#FFFFFF", "12.000 x 8.000"},
+             {"card --cell-size 0.5 --only 3mf --out c", "c/card.3mf", "T0 T1 T2 T3 #00FFFF;#FF00FF;#FFFF00;#FFFFFF", "32.000 x 8.000"}}) {
         SCOPED_TRACE(c.line);
         const cli_test::RunResult run = cli_test::RunTool(c.line, dir);
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(Summary(Slice(c.project)), c.expected);
+        // In register on the bed, as large as asked.
+        const std::regex size("size_x = ([0-9.]+)\\s+size_y = ([0-9.]+)[\\s\\S]*min_z = ([0-9.-]+)");
+        std::smatch found;
+        ASSERT_TRUE(std::regex_search(lastInfo, found, size)) << lastInfo;
+        char text[64];
+        std::snprintf(text, sizeof text, "%.3f x %.3f from %.3f", std::stod(found[1]), std::stod(found[2]), std::stod(found[3]));
+        EXPECT_EQ(text, c.size + " from 0.000");
     }
+}
+
+TEST_F(Slicer, OneNozzleReliefChangesFilamentAtTheSwapListsLayers)
+{
+    ASSERT_TRUE(cv::imwrite((dir / "photo.png").string(), orvane_test::MakePhoto(24, 16)));
+    const cli_test::RunResult run = cli_test::RunTool(
+        "relief photo.png --width 12 --pixel-size 1 --colour 000000:1 --colour 1d3f8c:0.4 --colour e0a526:0.35 "
+        "--colour ffffff:0.2 --levels 12 --first-layer-height 0.3 --only body-3mf --json --out r", dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto summary = nlohmann::json::parse(run.out);
+    std::string expected;  // one nozzle: no tool changes
+    for (size_t k = 1; k < summary["swaps"].size(); ++k) {
+        char z[32];
+        std::snprintf(z, sizeof z, "M600@%g ", summary["swaps"][k]["to"].get<double>());
+        expected += z;
+    }
+    const std::string gcode = Slice("r/relief-body.3mf");
+    EXPECT_EQ(Summary(gcode).substr(0, expected.size()), expected);
+    // The layers the swap list announces are the layers printed, the first as thick as it says.
+    EXPECT_NE(gcode.find("\n;Z:0.3\n"), std::string::npos) << "the first layer 0.3 mm thick";
+    int layers = 0;
+    for (std::size_t at = gcode.find(";LAYER_CHANGE"); at != std::string::npos; at = gcode.find(";LAYER_CHANGE", at + 1)) ++layers;
+    EXPECT_EQ(layers, summary["printed_layers"].get<int>());
 }
 
 TEST_F(Slicer, HandMadeProjectsKeepTheirExtrudersColoursAndColourChanges)
