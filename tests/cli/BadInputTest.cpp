@@ -5,7 +5,11 @@
 #include <map>
 #include <sstream>
 
+#include <csignal>
+
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -184,4 +188,38 @@ TEST_F(BadInput, OutputFolderShowsAWholeRunOrNothingOfIt)
     }
     EXPECT_EQ(cli_test::ReadText(path), "second, longer");
     EXPECT_EQ(cli_test::FileNames(dir / "made/on/demand"), (std::vector<std::string>{"a.txt", "taken"}));
+}
+
+// A run killed part way leaves the files of the run before it as they were and none of its own
+// under a real name; the next run into the folder takes its temporary files away.
+TEST_F(BadInput, KilledRunLeavesTheEarlierFilesAndTheNextRunTidiesUp)
+{
+    ASSERT_TRUE(cv::imwrite((dir / "photo.png").string(), orvane_test::MakePhoto(160, 120)));
+    const std::string line = "relief photo.png --width 80 --pixel-size 0.2 --only preview,body,colours,3mf --quiet --out o";
+    ASSERT_EQ(RunTool(line + " --levels 8", dir).status, 0);
+    const std::map<std::string, std::string> before = [&] {
+        std::map<std::string, std::string> files;
+        for (const std::string& name : cli_test::FileNames(dir / "o")) files[name] = cli_test::ReadText(dir / "o" / name);
+        return files;
+    }();
+    for (const int waitMs : {50, 400, 1500}) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::chdir(dir.c_str()) == 0)
+                ::execl("/bin/sh", "sh", "-c", ("exec " + std::string(ORVANE_TOOL) + " " + line + " --levels 12").c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::usleep(useconds_t(waitMs) * 1000);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        if (WIFEXITED(status)) continue;  // finished before the kill: nothing to see
+        for (const auto& [name, bytes] : before) EXPECT_EQ(cli_test::ReadText(dir / "o" / name), bytes) << name << " after " << waitMs << " ms";
+        for (const std::string& name : cli_test::FileNames(dir / "o"))
+            EXPECT_TRUE(before.count(name) || name[0] == '.') << name << " in place after a kill at " << waitMs << " ms";
+    }
+    const cli_test::RunResult next = RunTool(line + " --levels 12", dir);
+    ASSERT_EQ(next.status, 0) << next.err;
+    for (const std::string& name : cli_test::FileNames(dir / "o")) EXPECT_NE(name[0], '.') << name << " left behind";
 }
