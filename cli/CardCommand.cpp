@@ -88,10 +88,8 @@ void WriteCardMeshes(const Materials& materials, double cellSize, double layerHe
     for (size_t k = 0; k < meshes.size(); ++k) {
         if (settings.outputs.count("materials"))
             WriteStl(folder, "card-material-" + std::to_string(k) + ".stl", meshes[k]);
-        const Orvanes::LayerEntry& c = materials[k].entry;
-        project.parts.push_back({materials[k].name + " (material " + std::to_string(k) + ")", &meshes[k],
-                                 static_cast<uint8_t>(c[2]), static_cast<uint8_t>(c[1]), static_cast<uint8_t>(c[0]),
-                                 static_cast<int>(k) + 1});
+        project.parts.push_back(PartOf(materials[k].name + " (material " + std::to_string(k) + ")", &meshes[k],
+                                       materials[k].entry, static_cast<int>(k) + 1));
     }
     if (settings.outputs.count("3mf")) folder.Write("card.3mf", "3mf", ThreeMfPackage(project));
 }

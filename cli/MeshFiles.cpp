@@ -288,6 +288,17 @@ std::string WriteStl(OutputFolder& folder, const std::string& name, Orvanes::Orv
     return folder.Write(name, "stl", bytes.get(), static_cast<size_t>(size), faceCount);
 }
 
+ThreeMfPart PartOf(const std::string& name, const Orvanes::OrvaneMesh* mesh, const Eigen::Vector4f& entry, int extruder)
+{
+    return {name, mesh, static_cast<uint8_t>(entry[2]), static_cast<uint8_t>(entry[1]), static_cast<uint8_t>(entry[0]),
+            extruder};
+}
+
+ColourChange ChangeTo(double printZ, const Eigen::Vector4f& entry)
+{
+    return {printZ, static_cast<uint8_t>(entry[2]), static_cast<uint8_t>(entry[1]), static_cast<uint8_t>(entry[0])};
+}
+
 std::string ThreeMfPackage(const ThreeMfProject& project)
 {
     Validate(project);

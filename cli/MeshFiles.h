@@ -24,6 +24,11 @@ struct ColourChange {
     uint8_t red = 0, green = 0, blue = 0;
 };
 
+// A part in a palette entry's colour (entries hold blue, green, red, then opacity).
+ThreeMfPart PartOf(const std::string& name, const Orvanes::OrvaneMesh* mesh, const Eigen::Vector4f& entry, int extruder);
+// A filament change at printZ to a palette entry's colour.
+ColourChange ChangeTo(double printZ, const Eigen::Vector4f& entry);
+
 struct ThreeMfProject {
     std::string objectName;
     std::vector<ThreeMfPart> parts;           // in register, one object

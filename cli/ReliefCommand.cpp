@@ -221,14 +221,9 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         PreparePrint({&mesh}, settings.exactMeshes);
         if (wants("body-3mf") && !swaps.empty()) {
             // One nozzle: the first colour loaded, then each swap as the slicer's colour change.
-            const Orvanes::LayerEntry& first = swaps.front().colour;
             ThreeMfProject project{"relief", {}, {}, job.grid.layerHeight, job.grid.firstLayerHeight};
-            project.parts.push_back({"relief", &mesh, static_cast<uint8_t>(first[2]), static_cast<uint8_t>(first[1]),
-                                     static_cast<uint8_t>(first[0]), 1});
-            for (size_t k = 1; k < swaps.size(); ++k)
-                project.colourChanges.push_back({swaps[k].top, static_cast<uint8_t>(swaps[k].colour[2]),
-                                                 static_cast<uint8_t>(swaps[k].colour[1]),
-                                                 static_cast<uint8_t>(swaps[k].colour[0])});
+            project.parts.push_back(PartOf("relief", &mesh, swaps.front().colour, 1));
+            for (size_t k = 1; k < swaps.size(); ++k) project.colourChanges.push_back(ChangeTo(swaps[k].top, swaps[k].colour));
             folder.Write("relief-body.3mf", "3mf", ThreeMfPackage(project));
         }
         if (wants("body")) WriteStl(folder, "relief.stl", std::move(mesh));
@@ -252,9 +247,8 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
             if (meshes[k].faces.empty()) continue;
             if (wants("colours")) WriteStl(folder, label + ".stl", meshes[k]);
             // One extruder for each colour printed.
-            project.parts.push_back({name.empty() ? label : name + " (" + HexOf(colours[k]) + ")", &meshes[k],
-                                     static_cast<uint8_t>(colours[k][2]), static_cast<uint8_t>(colours[k][1]),
-                                     static_cast<uint8_t>(colours[k][0]), static_cast<int>(project.parts.size()) + 1});
+            project.parts.push_back(PartOf(name.empty() ? label : name + " (" + HexOf(colours[k]) + ")", &meshes[k],
+                                           colours[k], static_cast<int>(project.parts.size()) + 1));
         }
         if (wants("3mf")) folder.Write("relief.3mf", "3mf", ThreeMfPackage(project));
     }

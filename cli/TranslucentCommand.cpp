@@ -108,11 +108,9 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
             // on extruder k + 1, and so a material the picture never uses keeps its extruder.
             const int materialIndex = isBody ? 3 : static_cast<int>(k);
             const NamedColour& material = job.materials[static_cast<size_t>(materialIndex)];
-            const Orvanes::LayerEntry& c = material.entry;
-            project.parts.push_back({isBody ? "body (" + material.name + ")"
-                                            : material.name + " (material " + std::to_string(k) + ")",
-                                     &meshes[k], static_cast<uint8_t>(c[2]), static_cast<uint8_t>(c[1]),
-                                     static_cast<uint8_t>(c[0]), materialIndex + 1});
+            project.parts.push_back(PartOf(isBody ? "body (" + material.name + ")"
+                                                  : material.name + " (material " + std::to_string(k) + ")",
+                                           &meshes[k], material.entry, materialIndex + 1));
             // A material the picture never uses has no triangles: no empty file, no empty part.
             if (meshes[k].faces.empty()) continue;
             if (isBody ? wants("body") : wants("materials"))
