@@ -134,6 +134,10 @@ TEST(MeshMerging, BoxesBecomeTwelveTrianglesAndSolidsTouchingAtAnEdgeOrCornerGet
     cv::Mat block(3, 4, CV_8UC(5));
     block.setTo(1);
     EXPECT_EQ(MergeCoplanarFaces(VoxelMesh(block, 1)).faces.size(), 12u);
+    const cv::Mat strip(1, 1500, CV_8UC1, cv::Scalar(1));  // more coordinates than the first tables hold
+    const OrvaneMesh bar = MergeCoplanarFaces(VoxelMesh(strip, 1));
+    EXPECT_EQ(bar.faces.size(), 12u);
+    EXPECT_NEAR(orvane_test::SixVolume(bar), 6 * 1500 * 0.4 * 0.4 * 0.3, 1e-2);
     for (const int levels : {1, 2}) {  // diagonal columns touch along an edge; diagonal cubes at a corner
         cv::Mat grid(2, 2, CV_8UC(levels));
         grid.setTo(0);
