@@ -35,6 +35,14 @@ std::string OneLine(const char* message)
     for (const char* c = message; *c; ++c) {
         const bool isBreak = *c == '\n' || *c == '\r';
         if (isBreak && (line.empty() || line.back() == ' ')) continue;
+        const auto byte = static_cast<unsigned char>(*c);
+        if (!isBreak && (byte < 0x20 || byte == 0x7F) && byte != '\t') {
+            // A typed path may hold control bytes; echoed raw they would drive the terminal.
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            line += escaped;
+            continue;
+        }
         line += isBreak ? ' ' : *c;
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();

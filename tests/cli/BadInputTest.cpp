@@ -95,7 +95,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --width 10001", "the print would be 10001 x 7500.75 mm; at most 10000 mm"},
         {"relief photo.png --height 9000", "at most 10000 mm either way"},
         {"card --layer-height 101", "--layer-height must be at most 100"},
-        {"relief .", "the photo '.' is not a file"}, {"relief huge.png", "at most 512 MiB"},
+        {"relief .", "the photo '.' is not a file"}, {"relief ph\x1b[2Joto.png", "'ph\\x1b[2Joto.png'"}, {"relief huge.png", "at most 512 MiB"},
         {"relief preview.png --out .", "would overwrite the input 'preview.png'"},
         {"relief photo.png --only swaps --palette swaps.txt --out .", "would overwrite the input"},
         {"relief photo.png --out occupied", "'occupied' is not a folder"},
