@@ -476,6 +476,63 @@ std::vector<Face> PartnersFirst(std::vector<Face> faces, std::vector<std::pair<u
     return ordered;
 }
 
+// Where two solids touch along an edge but meet again around both its ends, the sheets at the
+// edge share both end vertices, and the edge would run twice between them. Each pair of
+// triangles there gets a vertex of its own in the edge's middle instead (the same point, so the
+// solid does not change): the two triangles split in four, and every edge joins two triangles.
+// pairs: the half-edges paired at edges four triangles share; partners gains the new pairings.
+void PartEdgesSharedTwice(OrvaneMesh& mesh, const std::vector<std::pair<uint32_t, uint32_t>>& pairs,
+                          std::vector<std::pair<uint32_t, uint32_t>>& partners)
+{
+    if (pairs.empty()) return;
+    const auto edgeOf = [&](uint32_t h) {
+        const Face& f = mesh.faces[h / 3];
+        return std::make_pair(f[int(h % 3)], f[int((h % 3 + 1) % 3)]);
+    };
+    std::vector<std::pair<int32_t, int32_t>> edges;
+    for (const auto& pair : pairs) edges.push_back(edgeOf(pair.first));
+    std::vector<std::pair<int32_t, int32_t>> sorted = edges;
+    std::sort(sorted.begin(), sorted.end());
+    // The triangles each original one became, to find an edge again after an earlier split.
+    std::vector<std::vector<uint32_t>> pieces(mesh.faces.size());
+    const auto find = [&](uint32_t t, int32_t v, int32_t w, uint32_t& piece, int& corner) {
+        pieces[t].insert(pieces[t].begin(), t);
+        for (const uint32_t candidate : pieces[t])
+            for (int k = 0; k < 3; ++k)
+                if (mesh.faces[candidate][k] == v && mesh.faces[candidate][(k + 1) % 3] == w) {
+                    piece = candidate;
+                    corner = k;
+                    pieces[t].erase(pieces[t].begin());
+                    return true;
+                }
+        pieces[t].erase(pieces[t].begin());
+        return false;
+    };
+    for (size_t k = 0; k < pairs.size(); ++k) {
+        const auto [v, w] = edges[k];
+        const auto range = std::equal_range(sorted.begin(), sorted.end(), edges[k]);
+        if (range.second - range.first < 2) continue;
+        uint32_t t1 = 0, t2 = 0;
+        int c1 = 0, c2 = 0;
+        if (!find(pairs[k].first / 3, v, w, t1, c1) || !find(pairs[k].second / 3, w, v, t2, c2)) continue;
+        const int32_t m = static_cast<int32_t>(mesh.vertices.size());
+        mesh.vertices.push_back((mesh.vertices[size_t(v)] + mesh.vertices[size_t(w)]) * 0.5f);
+        const int32_t x = mesh.faces[t1][(c1 + 2) % 3], y = mesh.faces[t2][(c2 + 2) % 3];
+        const auto added1 = static_cast<uint32_t>(mesh.faces.size()), added2 = added1 + 1;
+        mesh.faces[t1] = Face(v, m, x);
+        mesh.faces[t2] = Face(w, m, y);
+        mesh.faces.push_back(Face(m, w, x));
+        mesh.faces.push_back(Face(m, v, y));
+        pieces[pairs[k].first / 3].push_back(added1);
+        pieces[pairs[k].second / 3].push_back(added2);
+        pieces.resize(mesh.faces.size());
+        for (const auto& [a, b] : {std::make_pair(t1, added2), std::make_pair(added1, t2)}) {
+            partners.push_back({a, b});
+            partners.push_back({b, a});
+        }
+    }
+}
+
 // Signed axis (+-1, +-2, +-3) of a triangle's normal, or 0 when it is not axis-aligned.
 int NormalAxis(const Point& v0, const Point& v1, const Point& v2)
 {
@@ -663,6 +720,7 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
     RadixSort(edges, &halfEdges);
     Corners corners(3 * faces.size());
     std::vector<std::pair<uint32_t, uint32_t>> partners;  // triangles paired across a shared edge
+    std::vector<std::pair<uint32_t, uint32_t>> sharedEdgePairs;  // half-edges paired where four meet
     auto start = [&](uint32_t h) { return faces[h / 3][h % 3]; };
     auto join = [&](uint32_t h1, uint32_t h2) {  // h1 runs v to w, h2 w to v
         corners.Join(h1, 3 * (h2 / 3) + (h2 % 3 + 1) % 3);
@@ -700,6 +758,7 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
                 join(h, backward[pick]);
                 partners.push_back({h / 3, backward[pick] / 3});
                 partners.push_back({backward[pick] / 3, h / 3});
+                sharedEdgePairs.push_back({h, backward[pick]});
             }
         }
         i = j;
@@ -728,6 +787,7 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
     merged.vertices.reserve(pointOfVertex.size());
     for (const uint32_t point : pointOfVertex)
         merged.vertices.push_back(mesh.vertices[inputVertexOf.Find(pack.PointKey(points.PointAt(point)))]);
+    PartEdgesSharedTwice(merged, sharedEdgePairs, partners);
     merged.faces = PartnersFirst(std::move(merged.faces), std::move(partners));
     return merged;
 }

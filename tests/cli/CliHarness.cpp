@@ -203,8 +203,19 @@ std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package)
               "reading the mesh");
         const float* row = transform.m_fFields[2];
         std::vector<bool> used(vertexCount);
+        std::vector<std::pair<DWORD, DWORD>> edges;
+        const auto closePart = [&] {
+            if (object.parts.empty()) return;
+            std::vector<std::pair<DWORD, DWORD>> reversed;
+            for (const auto& [a, b] : edges) reversed.emplace_back(b, a);
+            std::sort(edges.begin(), edges.end());
+            std::sort(reversed.begin(), reversed.end());
+            object.parts.back().manifold = edges == reversed && std::adjacent_find(edges.begin(), edges.end()) == edges.end();
+            edges.clear();
+        };
         for (DWORD t = 0; t < triangleCount; ++t) {
             if (t == 0 || groups[t] != groups[t - 1] || indices[t] != indices[t - 1]) {
+                closePart();
                 lib.Take(lib3mf_model_getbasematerialbyid(model, groups[t], &materials), &materials);
                 object.parts.push_back({BaseMaterialText(materials, indices[t], false),
                                         BaseMaterialText(materials, indices[t], true), 0, 0,
@@ -218,7 +229,9 @@ std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package)
                 if (!used[v]) ++part.vertices;
                 used[v] = true;
             }
+            for (int k = 0; k < 3; ++k) edges.emplace_back(triangles[t].m_nIndices[k], triangles[t].m_nIndices[(k + 1) % 3]);
         }
+        closePart();
         objects.push_back(object);
     }
     return objects;

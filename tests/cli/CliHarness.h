@@ -39,6 +39,7 @@ struct ThreeMfPart {
     std::string name, colour;  // of the base material; colour "rrggbb"
     uint32_t vertices = 0, triangles = 0;  // vertices: those the part's triangles use
     float lowestZ = 0.0f;  // in build coordinates: after the build item's transform
+    bool manifold = false;  // each edge of the part's triangles used once each way
 };
 struct ThreeMfObject {
     std::string name;

@@ -60,6 +60,7 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
         SCOPED_TRACE(part.name);
         lowest.push_back(part.lowestZ);
         EXPECT_LE(part.vertices, part.triangles);
+        EXPECT_TRUE(part.manifold) << "solids touching along an edge get their own vertices";
         int64_t stlTriangles = -1;
         for (const auto& [name, triangles] : trianglesOf)
             if (name.find(part.colour + ".stl") != std::string::npos) stlTriangles = triangles;
@@ -144,6 +145,7 @@ TEST_F(RoadsEndToEnd, DemoRunsBothRoadsAndItsCardFeedsTheTranslucentRoad)
     ASSERT_EQ(objects[0].parts.size(), 5u);
     EXPECT_EQ(objects[0].parts.back().name, "body (white)");
     EXPECT_EQ(objects[0].parts.back().triangles, triangles.at("body.stl"));
+    for (const cli_test::ThreeMfPart& part : objects[0].parts) EXPECT_TRUE(part.manifold) << part.name;
     const double contrast = summary["translucent"]["contrast"];
     EXPECT_TRUE(summary["translucent"]["auto_contrast"].get<bool>() && contrast >= 0.0 && contrast <= 1.0) << contrast;
 
