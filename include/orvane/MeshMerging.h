@@ -8,13 +8,17 @@ namespace Orvanes {
 // Merges the flat, axis-aligned faces of a lattice mesh (the voxel meshes CreateMeshFromVox
 // makes, and the height-map bodies CreateMeshByHeightMap makes) into rectangles and
 // triangulates them again with no point inside them, so the solid, its volume and every
-// cross-section stay exactly as they were: every vertex keeps its original coordinates.
+// cross-section stay as they were: every vertex keeps the coordinates of an input vertex.
 //
 // A face takes part when it is an axis-aligned rectangle split into two triangles; every other
 // triangle (the sloped tops and walls of a height map) is kept as it is. The result is closed
 // and wound like the input, and has no T-junction: every vertex that lies on an edge is an end of
 // that edge. Where two solids of the input touch only along an edge or at a corner, each gets its
-// own vertices there, so every edge of the result belongs to exactly two triangles.
+// own vertices there, so every edge of the result belongs to exactly two triangles; where the
+// two meet again around both ends of such an edge, each gets its own vertex in the edge's middle
+// (the one kind of point the input does not have). At such edges the triangles of one solid
+// follow each other, so readers that pair triangles by position in file order (STL) pair them
+// as the mesh does.
 //
 // Throws std::invalid_argument for a face index outside the vertices or a face on a vertex
 // that is not finite, and std::length_error when an axis has more than 2^19 distinct coordinates.
