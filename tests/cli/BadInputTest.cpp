@@ -104,6 +104,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --palette palette.txt", "palette.txt:3:"},
         {"relief photo.png --palette no-palette.txt", "cannot read the colour file 'no-palette.txt'"},
         {"card --materials 00ffff,ff00ff,ffff00", "needs four colours"},
+        {"card --materials 00ffff,ff00ff,ffff00,ffffff,000000", "needs four colours"},
         {"card --materials 00ffff,ff00ff,ffff00,white", "'white' is not a colour"},
         {"relief photo.png --palette big.txt", "255 colours given; a relief takes at most 254"},
         {"relief photo.png --stack foreign.txt --base-levels 1", "stack level 3 (ff0000:0.3) is not a palette colour"},
@@ -141,6 +142,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
     }
     for (const std::string line : {"cut.jpg --accept-damaged", "whole.jpg", "whole.jpg --base-levels 0",
                                    "photo.png --palette names.txt --levels 3 --base-levels 2",  // UTF-8 names
+                                   "photo.png --colour 000000@100 --colour ffffff@0.5 --levels 4 --base-levels 1",  // the thickest TD
                                    "photo.png --width 1 --height 1 --pixel-size 0.5"})  // 2 x 2, the fewest
         EXPECT_EQ(RunTool("relief " + line + " --only stack --out d", dir).status, 0) << line;
     EXPECT_EQ(RunTool("palette photo.png --from swaps.txt --count 2 --out d", dir).status, 0) << "the highest count";
