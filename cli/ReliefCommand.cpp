@@ -238,19 +238,21 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         progress.End();
         PreparePrint(Pointers(meshes), settings.exactMeshes);
         ThreeMfProject project{"relief", {}, {}, job.grid.layerHeight, job.grid.firstLayerHeight};
+        const auto label = [&](size_t k) { return "colour-" + std::to_string(k + 1) + "-" + HexOf(colours[k]); };
         for (size_t k = 0; k < meshes.size(); ++k) {
             std::string name;
             for (const auto& [entry, entryName] : names)
                 if (entry == colours[k]) name = entryName;
-            const std::string label = "colour-" + std::to_string(k + 1) + "-" + HexOf(colours[k]);
             // A palette colour the stack never uses comes back without triangles: nothing to print.
-            if (meshes[k].faces.empty()) continue;
-            if (wants("colours")) WriteStl(folder, label + ".stl", meshes[k]);
             // One extruder for each colour printed.
-            project.parts.push_back(PartOf(name.empty() ? label : name + " (" + HexOf(colours[k]) + ")", &meshes[k],
-                                           colours[k], static_cast<int>(project.parts.size()) + 1));
+            if (!meshes[k].faces.empty())
+                project.parts.push_back(PartOf(name.empty() ? label(k) : name + " (" + HexOf(colours[k]) + ")",
+                                               &meshes[k], colours[k], static_cast<int>(project.parts.size()) + 1));
         }
         if (wants("3mf")) folder.Write("relief.3mf", "3mf", ThreeMfPackage(project));
+        // The project is written: each mesh can go to its STL file without a copy.
+        for (size_t k = 0; k < meshes.size() && wants("colours"); ++k)
+            if (!meshes[k].faces.empty()) WriteStl(folder, label(k) + ".stl", std::move(meshes[k]));
     }
 
     json["working_size"] = {{"cols", relief.WidthPx()}, {"rows", relief.HeightPx()}, {"pixel_size", relief.PixelSize()}};

@@ -111,12 +111,13 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
             project.parts.push_back(PartOf(isBody ? "body (" + material.name + ")"
                                                   : material.name + " (material " + std::to_string(k) + ")",
                                            &meshes[k], material.entry, materialIndex + 1));
-            // A material the picture never uses has no triangles: no empty file, no empty part.
-            if (meshes[k].faces.empty()) continue;
-            if (isBody ? wants("body") : wants("materials"))
-                WriteStl(folder, isBody ? "body.stl" : "material-" + std::to_string(k) + ".stl", meshes[k]);
         }
         if (wants("3mf")) folder.Write("translucent.3mf", "3mf", ThreeMfPackage(project));
+        // The project is written: each mesh can go to its STL file without a copy. A material the
+        // picture never uses has no triangles: no empty file (nor part).
+        for (size_t k = 0; k < meshes.size(); ++k)
+            if (!meshes[k].faces.empty() && (k == 4 ? wants("body") : wants("materials")))
+                WriteStl(folder, k == 4 ? "body.stl" : "material-" + std::to_string(k) + ".stl", std::move(meshes[k]));
     }
     json["working_size"] = {{"cols", preview.cols}, {"rows", preview.rows}, {"pixel_size", translucent.PixelSize()}};
     json["photo_colours"] = translucent.QuantPalette().rows;
