@@ -23,12 +23,14 @@ cat <<TEXT
 Everything went into $folder:
   photo.png                  the sample photo
   relief/preview.png         how the layered colour relief looks from above
-  relief/relief.stl          the relief as one body; relief/swaps.txt says when to change filament
-  relief/colour-*.stl        one mesh per colour, and relief/relief.3mf with all of them coloured
+  relief/relief-body.3mf     the relief as one body for one nozzle, with the filament changes of
+                             relief/swaps.txt as the slicer's colour changes (relief.stl: the body alone)
+  relief/relief.3mf          one part per colour for several nozzles (colour-*.stl: the same meshes)
   relief/stack.txt           the proposed colour stack (edit it and pass it back with --stack)
   card-simulated.png         a predicted photo of the colour card (orvane card prints the real one)
   translucent/preview.png    the translucent colour print matched against that card
-  translucent/*.stl, .3mf    four material meshes, the body, and all five as a coloured 3MF
+  translucent/*.stl, .3mf    four material meshes, the body, and all five as parts of one 3MF
+                             (it is read from below: the side printed on the bed faces the viewer)
 Try your own photo:  ./build/cli/orvane relief PHOTO --width 120 --out my-relief
 Options and units:   ./build/cli/orvane relief --help
 TEXT
