@@ -240,19 +240,22 @@ TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAs
     cv::resize(cv::imread(ORVANE_SAMPLE_PHOTO), photo, {96, 64}, 0, 0, cv::INTER_AREA);
     cv::cvtColor(photo, bgra, cv::COLOR_BGR2BGRA);
     bgra(cv::Rect(0, 0, 96, 20)).setTo(cv::Scalar::all(0));  // a transparent top
-    ASSERT_TRUE(cv::imwrite((dir / "top.png").string(), bgra));
+    ASSERT_TRUE(cv::imwrite((dir / "top.png").string(), bgra) &&
+                cv::imwrite((dir / "bottom.png").string(), photo(cv::Rect(0, 20, 96, 44))));
     cv::cvtColor(photo, bgra, cv::COLOR_BGR2BGRA);
     bgra(cv::Rect(0, 0, 40, 64)).setTo(cv::Scalar::all(0));  // a black, transparent left part
     ASSERT_TRUE(cv::imwrite((dir / "cut.png").string(), bgra) && cv::imwrite((dir / "photo.png").string(), photo) &&
                 cv::imwrite((dir / "square.png").string(), photo(cv::Rect(16, 0, 64, 64))));
     ASSERT_EQ(RunTool("card --simulate --cell-pixels 1 --out c", dir).status, 0);
+    const cli_test::RunResult translucent = RunTool("translucent c/card-simulated.png cut.png --width 48 --pixel-size 0.5 --out t", dir);
+    EXPECT_TRUE(translucent.status == 0 && translucent.err.empty()) << "no progress bar but on a terminal: " << translucent.err;
     for (const std::string line : {"relief cut.png --width 48 --pixel-size 0.5 --only preview,body,colours --out r",
-                                   "translucent c/card-simulated.png cut.png --width 48 --pixel-size 0.5 --out t",
                                    "relief photo.png --width 40 --height 40 --pixel-size 0.5 --only preview --out crop",
                                    "relief square.png --width 40 --pixel-size 0.5 --only preview --out square",
                                    "relief photo.png --width 48 --height 48 --pixel-size 0.5 --fit pad --out pad",
                                    "relief photo.png --width 48 --pixel-size 0.5 --border 2 --only preview,body --out b",
-                                   "relief top.png --width 48 --pixel-size 0.5 --only body --out top"})
+                                   "relief top.png --width 48 --pixel-size 0.5 --only body,preview --out top",
+                                   "relief bottom.png --width 48 --pixel-size 0.5 --only preview --out bottom"})
         ASSERT_EQ(RunTool(line, dir).status, 0) << line;
     EXPECT_NE(RunTool("relief photo.png --width 48 --pixel-size 0.1 --only stack", dir).err.find("more than 4 times"),
               std::string::npos) << "96 photo pixels across make 480 working pixels";
@@ -283,6 +286,9 @@ TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAs
     // Seen from above the picture stands upright: its cut-out top is at the far side (largest y).
     EXPECT_NEAR(HighestWhere(dir / "top/relief.stl", -1e9, 1e9, 32 - 19.5 * 0.5), 0.4, 1e-4);
     EXPECT_GT(HighestWhere(dir / "top/relief.stl", -1e9, 1e9, 0.0), 1.0);
+    // What is left out takes no part in the levels: the kept part looks as the same part alone.
+    EXPECT_TRUE(orvane_test::Same(cv::imread((dir / "top/preview.png").string())(cv::Rect(0, 20, 96, 44)),
+                                  cv::imread((dir / "bottom/preview.png").string())));
 }
 
 TEST_F(RoadsEndToEnd, PaletteChoosesTheFilamentsThatPrintThePhotoBest)
