@@ -70,6 +70,7 @@ int RunCard(int argc, char** argv, int first)
         TerminalProgress progress(!settings.quiet && StderrIsTerminal());
         WriteCardMeshes(materials, cellSize, layerHeight, lastLayerHeight, settings, folder, progress);
     }
+    WriteManifest(folder, "card", argc, argv, first, {});
     folder.Commit();
     JsonFiles(json, folder);
     PrintSummary(settings, folder, json);

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include <opencv2/imgcodecs.hpp>
+#include <zlib.h>
 #include <orvane/ImageLimits.h>
 
 #include <unistd.h>
@@ -247,6 +248,28 @@ void JsonFiles(Json& json, const OutputFolder& folder)
         if (file.triangles >= 0) entry["triangles"] = file.triangles;
         files.push_back(std::move(entry));
     }
+}
+
+void WriteManifest(OutputFolder& folder, const std::string& command, int argc, char** argv, int first,
+                   const std::vector<std::string>& inputs)
+{
+    Json manifest = {{"command", command}, {"arguments", Json::array()}, {"inputs", Json::array()}, {"files", Json::array()}};
+    for (int k = first; k < argc; ++k) manifest["arguments"].push_back(argv[k]);
+    for (const std::string& input : inputs) {
+        std::ifstream in(input, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        char crc[16];
+        std::snprintf(crc, sizeof crc, "%08x",
+                      static_cast<unsigned>(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size())));
+        manifest["inputs"].push_back({{"path", input}, {"bytes", bytes.size()}, {"crc32", crc}});
+    }
+    for (const WrittenFile& file : folder.Files()) {
+        Json entry = {{"name", std::filesystem::path(file.path).filename().string()}, {"kind", file.kind}, {"bytes", file.bytes}};
+        if (file.triangles >= 0) entry["triangles"] = file.triangles;
+        manifest["files"].push_back(std::move(entry));
+    }
+    // Typed arguments may hold bytes that are not UTF-8: shown replaced, the manifest still written.
+    folder.Write(kManifestName, "manifest", manifest.dump(1, ' ', false, Json::error_handler_t::replace) + "\n");
 }
 
 void RequireUtf8(const std::string& text, const std::string& what)

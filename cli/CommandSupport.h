@@ -75,6 +75,14 @@ struct CommonSettings {
     bool exactMeshes = false;  // the library's meshes as they are, not merged nor placed for printing
 };
 
+// The manifest of a run: what was asked (command and arguments as typed), of what (each input's
+// size and CRC-32) and what was written (name, kind, bytes, triangles), as orvane-run.json. Write
+// it last: the folder puts it in place after every other file of the run, so a folder with a
+// manifest holds that run whole.
+constexpr const char* kManifestName = "orvane-run.json";
+void WriteManifest(OutputFolder& folder, const std::string& command, int argc, char** argv, int first,
+                   const std::vector<std::string>& inputs);
+
 // Reads --out, --only (checked against the allowed names; defaultOutputs without it, all when
 // empty), --json, --quiet, --verbose and --exact-meshes.
 CommonSettings ReadCommonSettings(const Arguments& args, const std::string& defaultFolder,

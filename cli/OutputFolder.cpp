@@ -62,6 +62,9 @@ void OutputFolder::Commit()
         if (std::filesystem::is_directory(file.finalPath, error))
             throw std::runtime_error("cannot write '" + file.finalPath + "': " + std::strerror(EISDIR));
     }
+    // The last file written seals the run (its manifest): the earlier run's goes first, so a run
+    // stopped while its files go into place leaves a folder without one.
+    if (!pending.empty()) ::unlink(pending.back().finalPath.c_str());
     for (size_t k = 0; k < pending.size(); ++k)
         if (::rename(pending[k].temporary.c_str(), pending[k].finalPath.c_str()) != 0) {
             const int error = errno;

@@ -127,6 +127,7 @@ int RunPalette(int argc, char** argv, int first)
     Json json = {{"command", "palette"}, {"folder", folder.Path()}, {"colour_error", choice.error}};
     Json& chosen = json["chosen"] = Json::array();
     for (size_t k : choice.chosen) chosen.push_back({{"colour", HexOf(filaments[k].entry)}, {"name", filaments[k].name}});
+    WriteManifest(folder, "palette", argc, argv, first, {args.Positional(0), args.Text("from", "")});
     folder.Commit();
     JsonFiles(json, folder);
     if (settings.json) {

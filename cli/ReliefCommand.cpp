@@ -345,6 +345,8 @@ int RunRelief(int argc, char** argv, int first)
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());
     Json json = {{"command", "relief"}, {"folder", folder.Path()}};
     RunReliefJob(job, photo, settings, folder, progress, json);
+    if (args.Has("mask")) inputs.push_back(args.Text("mask", ""));
+    WriteManifest(folder, "relief", argc, argv, first, inputs);
     folder.Commit();
     JsonFiles(json, folder);
     PrintSummary(settings, folder, json);

@@ -158,6 +158,9 @@ int RunTranslucent(int argc, char** argv, int first)
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());
     Json json = {{"command", "translucent"}, {"folder", folder.Path()}};
     RunTranslucentJob(job, card, photo, settings, folder, progress, json);
+    std::vector<std::string> inputs = {args.Positional(0), args.Positional(1)};
+    if (args.Has("mask")) inputs.push_back(args.Text("mask", ""));
+    WriteManifest(folder, "translucent", argc, argv, first, inputs);
     folder.Commit();
     JsonFiles(json, folder);
     PrintSummary(settings, folder, json);

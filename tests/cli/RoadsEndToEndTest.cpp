@@ -40,6 +40,12 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     ASSERT_GE(stack.size(), 12u);
 
     std::map<std::string, int64_t> trianglesOf = cli_test::ExpectListedFiles(summary["files"], dir, dir / "out");
+    // The manifest names what was asked, of what, and every other file of the run.
+    const Json manifest = Json::parse(cli_test::ReadText(dir / "out/orvane-run.json"));
+    EXPECT_EQ(manifest["command"], "relief");
+    EXPECT_EQ(manifest["arguments"][0], "photo.png");
+    EXPECT_EQ(manifest["inputs"][0]["bytes"].get<size_t>(), cli_test::ReadText(dir / "photo.png").size());
+    EXPECT_EQ(manifest["files"].size() + 1, summary["files"].size());
     EXPECT_EQ(cv::imread((dir / "out/preview.png").string(), cv::IMREAD_UNCHANGED).size(), cv::Size(60, 40));
     // The library's body: 2 x 60 x 40 vertices, 4 triangles per grid cell and 4 per edge step along
     // the border; the tool's merges the flat parts.
@@ -94,7 +100,7 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     const std::string preview = cli_test::ReadText(dir / "out/preview.png");
     const cli_test::RunResult again = relief("--stack out/stack.txt --only stack,preview --quiet --verbose --out out");
     ASSERT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(again.out, "wrote out/preview.png\n");
+    EXPECT_EQ(again.out, "wrote out/preview.png\nwrote out/orvane-run.json\n");
     EXPECT_EQ(cli_test::ReadText(dir / "out/stack.txt"), edited);
     EXPECT_EQ(cli_test::ReadText(dir / "out/preview.png"), preview);
 
@@ -105,8 +111,8 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     ASSERT_EQ(mine.status, 0) << mine.err;
     EXPECT_EQ(cli_test::Digests(dir / "mine"),
               "colour-1-000000.stl 412b386497546d55\ncolour-3-1d3f8c.stl 8ea864e21a0d8058\n"
-              "colour-4-ffffff.stl d396d9d4f2bdab4d\nfidelity.png 9106c2562b76ce77\npreview.png 7d8f9da514382f43\n"
-              "relief.stl efc36c25e90ee6f9\nstack.txt 75fe81c2cdf03e24\nswaps.txt 3f707ba4ceae86ee\n");
+              "colour-4-ffffff.stl d396d9d4f2bdab4d\nfidelity.png 9106c2562b76ce77\norvane-run.json 412067ece39fa9d0\n"
+              "preview.png 7d8f9da514382f43\nrelief.stl efc36c25e90ee6f9\nstack.txt 75fe81c2cdf03e24\nswaps.txt 3f707ba4ceae86ee\n");
 }
 
 TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)
@@ -125,7 +131,7 @@ TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)
     for (const cli_test::ThreeMfPart& part : card.at(0).parts) colours += part.colour;
     EXPECT_EQ(colours, "00ffffff00ffffff00f0f0f0");
     EXPECT_EQ(cli_test::Digests(dir / "card"), "card-material-0.stl 6e02f333d87e29cf\ncard-material-1.stl b226d801e385ea30\n"
-              "card-material-2.stl fdbce43f116befe0\ncard-material-3.stl 6f940808ad8faf15\ncard.3mf 91a4c8ffec2a5fd0\n")
+              "card-material-2.stl fdbce43f116befe0\ncard-material-3.stl 6f940808ad8faf15\ncard.3mf 91a4c8ffec2a5fd0\norvane-run.json 95d9054a7a429eab\n")
         << "pinned like the relief's files";
 }
 
@@ -158,12 +164,12 @@ TEST_F(RoadsEndToEnd, DemoRunsBothRoadsAndItsCardFeedsTheTranslucentRoad)
 
     // The smallest card (a pixel a cell), equal layer bounds and a contrast given by hand are taken.
     ASSERT_EQ(RunTool("card --simulate --cell-pixels 1 --out c", dir).status, 0);
-    EXPECT_EQ(cli_test::Digests(dir / "c"), "card-simulated.png 7af1731d39fe318e\n") << "pinned like the relief's files";
+    EXPECT_EQ(cli_test::Digests(dir / "c"), "card-simulated.png 7af1731d39fe318e\norvane-run.json c881e94de4849cc9\n") << "pinned like the relief's files";
     const cli_test::RunResult manual = RunTool("translucent c/card-simulated.png orvane-demo/photo.png --width 24 --contrast "
                                                "0.25 --brightness -0.1 --min-layers 7 --max-layers 7 --only preview "
                                                "--json --out m", dir);
     EXPECT_TRUE(manual.status == 0 && Json::parse(manual.out)["contrast"] == 0.25) << manual.err;
-    EXPECT_EQ(cli_test::FileNames(dir / "m"), std::vector<std::string>{"preview.png"});
+    EXPECT_EQ(cli_test::FileNames(dir / "m"), (std::vector<std::string>{"orvane-run.json", "preview.png"}));
 }
 
 TEST_F(RoadsEndToEnd, ProgressBarOnATerminalUnlessQuiet)
