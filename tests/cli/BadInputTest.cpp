@@ -225,3 +225,37 @@ TEST_F(BadInput, KilledRunLeavesTheEarlierFilesAndTheNextRunTidiesUp)
     ASSERT_EQ(next.status, 0) << next.err;
     for (const std::string& name : cli_test::FileNames(dir / "o")) EXPECT_NE(name[0], '.') << name << " left behind";
 }
+
+// Two runs into one folder at once: one refuses with one line, or both finish one after the
+// other; the folder then holds exactly one run's files, its manifest naming each of them.
+TEST_F(BadInput, TwoRunsIntoOneFolderAtOnceLeaveOneRunsFiles)
+{
+    ASSERT_TRUE(cv::imwrite((dir / "photo.png").string(), orvane_test::MakePhoto(160, 120)));
+    const std::string line = "relief photo.png --width 80 --pixel-size 0.2 --only preview,body --quiet --out o";
+    const auto start = [&](const std::string& extra) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::chdir(dir.c_str()) == 0)
+                ::execl("/bin/sh", "sh", "-c", ("exec " + std::string(ORVANE_TOOL) + " " + line + extra + " 2>>errors.txt").c_str(), nullptr);
+            ::_exit(127);
+        }
+        return child;
+    };
+    const pid_t first = start(" --levels 8"), second = start(" --levels 12");
+    int statuses[2] = {};
+    ::waitpid(first, &statuses[0], 0);
+    ::waitpid(second, &statuses[1], 0);
+    const int finished = int(WEXITSTATUS(statuses[0]) == 0) + int(WEXITSTATUS(statuses[1]) == 0);
+    EXPECT_GE(finished, 1);
+    const std::string errors = cli_test::ReadText(dir / "errors.txt");
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2 - finished) << errors;
+    EXPECT_TRUE(finished == 2 || errors.find("another orvane run is writing into") != std::string::npos) << errors;
+    const cli_test::Json manifest = cli_test::Json::parse(cli_test::ReadText(dir / "o/orvane-run.json"));
+    std::vector<std::string> named{"orvane-run.json"};
+    for (const cli_test::Json& file : manifest["files"]) {
+        named.push_back(file["name"]);
+        EXPECT_EQ(std::filesystem::file_size(dir / "o" / named.back()), file["bytes"].get<uintmax_t>()) << named.back();
+    }
+    std::sort(named.begin(), named.end());
+    EXPECT_EQ(cli_test::FileNames(dir / "o"), named);
+}
