@@ -157,7 +157,9 @@ TEST(HeightMesh, IsClosedAndFacesOutwardWithTwoTrianglesPerCellAndTwoPerBorderEd
 
 TEST(HeightMesh, TopsSpanTheLayersAboveTheBaseOrLieFlatWithoutSpanAndTheGridRunsTowardNegativeXAndPositiveY)
 {
-    const OrvaneMesh mesh = Mesh(MakeRamp(6, 3), 5, 0.6, 1.0), inverted = Mesh(MakeRamp(6, 3), 5, 0.6, 1.0, true);
+    // The ramp lifted off 0: heights count from the darkest grey, not from 0.
+    const cv::Mat ramp = MakeRamp(6, 3) / 2 + 100;
+    const OrvaneMesh mesh = Mesh(ramp, 5, 0.6, 1.0), inverted = Mesh(ramp, 5, 0.6, 1.0, true);
     // Per pixel in row-major order, top then bottom (on zOffset 1); tops from base + zOffset 1.6 four layers up to 2.4.
     auto top = [](const OrvaneMesh& m, int r, int c) { return m.vertices[2 * size_t(r * 6 + c)]; };
     const cv::Vec<double, 5> z(top(mesh, 1, 0)[2], top(mesh, 1, 5)[2], top(inverted, 1, 0)[2], top(inverted, 1, 5)[2],
