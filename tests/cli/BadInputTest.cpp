@@ -37,7 +37,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
              {"occupied", "a file where the folder should go"}, {"spaced.txt", "ffffff 0.125 white\n"}, {"empty.txt", "; none\n"},
              {"bom.txt", "\xEF\xBB\xBFzzz\n"}, {"cr.txt", "000000:1\rqqq\r"}, {"cr2.txt", "000000:1\rqqq\r"},
              {"nul.txt", std::string("000000:1 bl\0ack\n", 16)}, {"swaps.txt", "000000:1\nffffff:0.125\n"},
-             {"names.txt", "000000:1 schwarz \xE2\x82\xAC\nffffff:0.125 wei\xC3\x9F \xF0\x9F\x99\x82\n"}})
+             {"lone.txt", "000000:1 bl\x80" "ck\n"}, {"names.txt", "000000:1 schwarz \xE2\x82\xAC\nffffff:0.125 wei\xC3\x9F \xF0\x9F\x99\x82\n"}})
         cli_test::WriteText(dir / name, text);
     ASSERT_EQ(::mkfifo((dir / "fifo.txt").c_str(), 0600), 0);
     const std::vector<char> png = orvane_test::PngChars(orvane_test::MakePhoto(4, 4));
@@ -73,6 +73,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --palette /dev/zero", "is not a file"}, {"relief photo.png --palette bom.txt", "bom.txt:1: 'zzz' is"},
         {"relief photo.png --palette swaps.txt --stack cr2.txt", "cr2.txt:2: 'qqq' is"},
         {"relief photo.png --palette cr.txt", "the colour file 'cr.txt' is 1048577 bytes; at most 1 MiB is read"}, {"relief photo.png --palette nul.txt", "nul.txt:1: holds a control"},
+        {"relief photo.png --palette lone.txt", "lone.txt:1:"},
         {"palette photo.png", "palette needs --from FILE"}, {"palette photo.png --from empty.txt", "holds no filaments"},
         {"palette photo.png --from swaps.txt --count 3", "--count must lie between 1 and 2"},
         {"relief photo.png --fit squeeze", "--fit must be crop, pad or stretch, not 'squeeze'"},
