@@ -496,17 +496,16 @@ void PartEdgesSharedTwice(OrvaneMesh& mesh, const std::vector<std::pair<uint32_t
     // The triangles each original one became, to find an edge again after an earlier split.
     std::vector<std::vector<uint32_t>> pieces(mesh.faces.size());
     const auto find = [&](uint32_t t, int32_t v, int32_t w, uint32_t& piece, int& corner) {
-        pieces[t].insert(pieces[t].begin(), t);
-        for (const uint32_t candidate : pieces[t])
+        const auto holds = [&](uint32_t candidate) {
             for (int k = 0; k < 3; ++k)
                 if (mesh.faces[candidate][k] == v && mesh.faces[candidate][(k + 1) % 3] == w) {
                     piece = candidate;
                     corner = k;
-                    pieces[t].erase(pieces[t].begin());
                     return true;
                 }
-        pieces[t].erase(pieces[t].begin());
-        return false;
+            return false;
+        };
+        return holds(t) || std::any_of(pieces[t].begin(), pieces[t].end(), holds);
     };
     for (size_t k = 0; k < pairs.size(); ++k) {
         const auto [v, w] = edges[k];
