@@ -139,7 +139,13 @@ Orvanes::LayerEntry ParseColour(const std::string& text, float defaultOpacity, c
 
 std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOpacity, double layerHeight)
 {
-    const std::vector<std::string> lines = SplitLines(ReadColourText(path));
+    return ParseColourText(ReadColourText(path), path, defaultOpacity, layerHeight);
+}
+
+std::vector<NamedColour> ParseColourText(const std::string& text, const std::string& path, float defaultOpacity,
+                                         double layerHeight)
+{
+    const std::vector<std::string> lines = SplitLines(text);
     if (lines.size() > size_t(kMaxColourFileLines))
         throw UsageError("the colour file '" + path + "' has " + std::to_string(lines.size()) + " lines; at most " +
                          std::to_string(kMaxColourFileLines) + " are read");

@@ -25,6 +25,9 @@ Orvanes::LayerEntry ParseColour(const std::string& text, float defaultOpacity, c
 // first non-blank character is ';' are skipped. Throws UsageError for an unreadable file or a
 // malformed line (naming file and line).
 std::vector<NamedColour> ReadColourFile(const std::string& path, float defaultOpacity, double layerHeight = 0.0);
+// The same for a colour file's text already read; path names it in messages.
+std::vector<NamedColour> ParseColourText(const std::string& text, const std::string& path, float defaultOpacity,
+                                         double layerHeight = 0.0);
 
 // "rrggbb" of an entry (lower-case hex, red first).
 std::string HexOf(const Orvanes::LayerEntry& entry);

@@ -50,7 +50,7 @@ ImageFile Decode(cv::Mat bytes, const std::string& what, const std::string& orig
     std::string warnings;
     // The header first: a few bytes can declare billions of pixels.
     const cv::Size declared = Orvanes::DeclaredImageSize(bytes);
-    if (static_cast<uint64_t>(declared.area()) > Orvanes::MaxImagePixels())
+    if (uint64_t(declared.width) * uint64_t(declared.height) > Orvanes::MaxImagePixels())
         throw std::runtime_error("the " + what + " " + origin + " declares " + std::to_string(declared.width) + " x " +
                                  std::to_string(declared.height) + " pixels; at most " +
                                  std::to_string(Orvanes::MaxImagePixels()) + " are read");

@@ -30,7 +30,7 @@ cv::Mat DecodeColour(const cv::Mat& bytes, const std::string& who, const std::st
         // A few bytes can declare billions of pixels: the header is read and checked first, and
         // bytes whose header cannot be read are not decoded at all.
         const cv::Size declared = DeclaredImageSize(run);
-        if (static_cast<uint64_t>(declared.area()) > MaxImagePixels())
+        if (uint64_t(declared.width) * uint64_t(declared.height) > MaxImagePixels())
             throw ImageTooLarge(who + ": the " + what + " declares " + std::to_string(declared.width) + " x " +
                                 std::to_string(declared.height) + " pixels; at most " +
                                 std::to_string(MaxImagePixels()) + " are decoded (SetMaxImagePixels sets the limit)");

@@ -189,7 +189,7 @@ Half HalfAcross(const Point& v0, const Point& v1, const Point& v2)
     const uint32_t q0 = std::min(v0[q], std::min(v1[q], v2[q])), q1 = std::max(v0[q], std::max(v1[q], v2[q]));
     // Three distinct corners of the rectangle the extremes span: a value between them, or a
     // corner twice, is some other triangle.
-    auto off = [](uint32_t v, uint32_t lo, uint32_t hi) { return v != lo && v != hi; };
+    auto off = [](uint32_t v, uint32_t lo, uint32_t hi) { return int(v != lo && v != hi); };
     if (p0 == p1 || q0 == q1 || off(v0[p], p0, p1) | off(v1[p], p0, p1) | off(v2[p], p0, p1) |
                                     off(v0[q], q0, q1) | off(v1[q], q0, q1) | off(v2[q], q0, q1))
         return h;

@@ -2,7 +2,8 @@
 # Installs the build and test dependencies from Debian's packages when any is missing.
 set -euo pipefail
 packages=(cmake g++ make libopencv-dev libeigen3-dev libgtest-dev libgmock-dev
-          libbenchmark-dev admesh lib3mf-dev nlohmann-json3-dev zlib1g-dev python3 prusa-slicer)
+          libbenchmark-dev admesh lib3mf-dev nlohmann-json3-dev zlib1g-dev python3 prusa-slicer
+          clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -44,6 +44,8 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
     std::string bomb(png.begin(), png.end());
     bomb.replace(16, 8, std::string("\0\0\x75\x30\0\0\x75\x30", 8));  // a header claiming 30000 x 30000
     cli_test::WriteText(dir / "bomb.png", bomb);
+    bomb.replace(16, 8, std::string("\0\1\0\0\0\1\0\1", 8));  // 65536 x 65537: wraps to 65536 in 32 bits
+    cli_test::WriteText(dir / "wrap.png", bomb);
     cli_test::WriteText(dir / "huge.png", "");
     std::filesystem::resize_file(dir / "huge.png", (std::uintmax_t(512) << 20) + 1);  // sparse: costs no disk
     std::filesystem::resize_file(dir / "cr.txt", (std::uintmax_t(1) << 20) + 1);
@@ -69,6 +71,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"card --cell-size 1e-300", "--cell-size must be at least 0.001 mm, not 1e-300"},
         {"relief photo.png --width 200 --pixel-size 0.2", "1000 x 750 pixels would blow up 40 x 30 photo pixels more than 16 times"},
         {"relief bomb.png", "the photo 'bomb.png' declares 30000 x 30000 pixels; at most 100000000 are read", 1},
+        {"relief wrap.png", "the photo 'wrap.png' declares 65536 x 65537 pixels", 1},
         {"relief photo.png --palette fifo.txt", "the colour file 'fifo.txt' is not a file"},
         {"relief photo.png --palette /dev/zero", "is not a file"}, {"relief photo.png --palette bom.txt", "bom.txt:1: 'zzz' is"},
         {"relief photo.png --palette swaps.txt --stack cr2.txt", "cr2.txt:2: 'qqq' is"},

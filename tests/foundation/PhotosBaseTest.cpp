@@ -195,6 +195,10 @@ TEST(ImageLimits, HeadersGiveTheSizeBeforeDecodingAndBombsAreRefused)
     bomb.at<uchar>(18) = bomb.at<uchar>(22) = 0x75, bomb.at<uchar>(19) = bomb.at<uchar>(23) = 0x30;
     EXPECT_EQ(Orvanes::DeclaredImageSize(bomb), cv::Size(30000, 30000));
     EXPECT_THROW(Orvanes::detail::DecodeColour(bomb, "test", "photo"), Orvanes::ImageTooLarge);
+    // 65536 x 65537 pixels: a product that wraps to 65536 in 32 bits.
+    bomb.at<uchar>(17) = bomb.at<uchar>(21) = 1, bomb.at<uchar>(18) = bomb.at<uchar>(22) = 0;
+    bomb.at<uchar>(19) = 0, bomb.at<uchar>(23) = 1;
+    EXPECT_THROW(Orvanes::detail::DecodeColour(bomb, "test", "photo"), Orvanes::ImageTooLarge);
     Orvanes::SetMaxImagePixels(34);  // a host's own limit: 7 x 5 is one pixel too many
     EXPECT_THROW(Orvanes::detail::DecodeColour(orvane_test::EncodePng(image), "test", "photo"), Orvanes::ImageTooLarge);
     Orvanes::SetMaxImagePixels(35);
