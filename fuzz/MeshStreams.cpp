@@ -36,7 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } catch (const std::exception&) {
     }
 
-    const unsigned width = static_cast<unsigned>(in.Count(0, 16)), height = static_cast<unsigned>(in.Count(0, 16));
+    // Sizes past the largest int must be refused before allocating; sizes below it are
+    // allocated as asked, so they stay small here.
+    static const unsigned kOdd[] = {0u, 1u << 31, ~0u};
+    const auto dimension = [&in] { const uint8_t kind = in.Byte(); return kind >= 253 ? kOdd[kind - 253] : unsigned(in.Int(0, 16)); };
+    const unsigned width = dimension(), height = dimension();
     const unsigned length = static_cast<unsigned>(in.Count(0, 800));
     const std::vector<uint8_t> pixels = in.Rest();
     try {

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang under AddressSanitizer + UndefinedBehaviorSanitizer and
-# runs each for SECONDS (default 30) from the seeds plus what earlier runs found. Exits non-zero
+# runs each (or the TARGETs named) for SECONDS (default 30) from the seeds plus what earlier runs found. Exits non-zero
 # on the first target that crashes, leaks, trips a sanitizer or breaks a checked property; the
 # input that did it is left in build-fuzz/crashes/.
 set -euo pipefail
 seconds=${1:-30}
-[[ $seconds =~ ^[0-9]+$ && $seconds -gt 0 ]] || { echo "usage: scripts/fuzz.sh [SECONDS]" >&2; exit 2; }
+[[ $seconds =~ ^[0-9]+$ && $seconds -gt 0 ]] || { echo "usage: scripts/fuzz.sh [SECONDS [TARGET...]]" >&2; exit 2; }
+shift $(($# > 0 ? 1 : 0))
+targets=("$@")
+((${#targets[@]})) || targets=(decode_relief decode_translucent relief_proxy translucent_proxy mesh_streams meshers colour_files)
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
@@ -20,7 +23,8 @@ cmake --build build-fuzz -j"$jobs"
 seeds=build-fuzz/seeds
 rm -rf "$seeds" && ./build-fuzz/fuzz/make_seeds "$seeds"
 mkdir -p build-fuzz/crashes
-for target in decode_relief decode_translucent relief_proxy translucent_proxy mesh_streams meshers colour_files; do
+for target in "${targets[@]}"; do
+  [[ -x build-fuzz/fuzz/fuzz_$target ]] || { echo "fuzz: no target '$target'" >&2; exit 2; }
   corpus=build-fuzz/corpus/$target
   mkdir -p "$corpus"
   echo "fuzz: $target for ${seconds} s"

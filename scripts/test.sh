@@ -22,3 +22,6 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_COMPILE_WARNING_AS_ERR
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
    ctest --output-on-failure -j"$jobs")
+
+# Every fuzz target for half a minute from its seeds (clang, AddressSanitizer + UndefinedBehaviorSanitizer).
+bash scripts/fuzz.sh 30
