@@ -7,6 +7,7 @@
 
 #include <csignal>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,7 +25,7 @@ using BadInput = cli_test::ToolTest;
 TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind)
 {
     for (const auto& [name, size] : {std::pair<const char*, cv::Size>{"photo.png", {40, 30}}, {"card.png", {128, 32}},
-                                     {"preview.png", {40, 30}}, {"square.png", {16, 16}}})
+                                     {"preview.png", {40, 30}}, {"square.png", {16, 16}}, {"thin.png", {1, 100}}})
         ASSERT_TRUE(cv::imwrite((dir / name).string(), orvane_test::MakePhoto(size.width, size.height)));
     std::ostringstream big;
     for (int k = 0; k < 255; ++k) big << std::hex << 0x100000 + k * 3 << ":0.5\n";
@@ -70,6 +71,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"translucent card.png notes.png", "the photo 'notes.png' is not an image", 1},
         {"card --cell-size 1e-300", "--cell-size must be at least 0.001 mm, not 1e-300"},
         {"relief photo.png --width 200 --pixel-size 0.2", "1000 x 750 pixels would blow up 40 x 30 photo pixels more than 16 times"},
+        {"translucent card.png thin.png", "250 x 25000 pixels would blow up 1 x 100 photo pixels"},
         {"relief bomb.png", "the photo 'bomb.png' declares 30000 x 30000 pixels; at most 100000000 are read", 1},
         {"relief wrap.png", "the photo 'wrap.png' declares 65536 x 65537 pixels", 1},
         {"relief photo.png --palette fifo.txt", "the colour file 'fifo.txt' is not a file"},
@@ -144,6 +146,8 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
                     run.err.find(message) != std::string::npos) << run.err;
         EXPECT_EQ(cli_test::FileNames(dir), before) << "something was left behind";
     }
+    rusage children{};  // the largest of the refused runs (kB): a few hostile bytes must not cost a gigabyte
+    EXPECT_TRUE(::getrusage(RUSAGE_CHILDREN, &children) == 0 && children.ru_maxrss < (1 << 20)) << children.ru_maxrss;
     for (const std::string line : {"cut.jpg --accept-damaged", "whole.jpg", "whole.jpg --base-levels 0",
                                    "photo.png --palette names.txt --levels 3 --base-levels 2",  // UTF-8 names
                                    "photo.png --colour 000000@100 --colour ffffff@0.5 --levels 4 --base-levels 1",  // the thickest TD
