@@ -67,7 +67,7 @@ ImageFile Decode(cv::Mat bytes, const std::string& what, const std::string& orig
     if (damaged && !acceptDamaged)
         throw std::runtime_error("the " + what + " " + origin + " is damaged (cut short or corrupt); "
                                  "--accept-damaged uses what can be read");
-    std::fputs(warnings.c_str(), stderr);
+    std::fputs(Printable(warnings).c_str(), stderr);
     return {bytes, image.size()};
 }
 

@@ -1,4 +1,5 @@
 // orvane: photo in, printable files out.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -7,6 +8,7 @@
 
 #include "Arguments.h"
 #include "Commands.h"
+#include "Terminal.h"
 
 namespace orvane_cli {
 namespace {
@@ -31,19 +33,13 @@ const char* const kOverview =
 // Messages from the image library can span lines; a failure is reported on exactly one.
 std::string OneLine(const char* message)
 {
+    std::string text = message;
+    std::replace(text.begin(), text.end(), '\r', '\n');
     std::string line;
-    for (const char* c = message; *c; ++c) {
-        const bool isBreak = *c == '\n' || *c == '\r';
+    for (const char c : Printable(text)) {
+        const bool isBreak = c == '\n';
         if (isBreak && (line.empty() || line.back() == ' ')) continue;
-        const auto byte = static_cast<unsigned char>(*c);
-        if (!isBreak && (byte < 0x20 || byte == 0x7F) && byte != '\t') {
-            // A typed path may hold control bytes; echoed raw they would drive the terminal.
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            line += escaped;
-            continue;
-        }
-        line += isBreak ? ' ' : *c;
+        line += isBreak ? ' ' : c;
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     return line;

@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Terminal.h"
+
 namespace orvane_cli {
 
 namespace {
@@ -108,7 +110,7 @@ void OutputFolder::Claim()
             ++removed;
     if (removed > 0)
         std::fprintf(stderr, "orvane: removed %d partial file%s left in '%s' by an interrupted run\n", removed,
-                     removed == 1 ? "" : "s", folder.c_str());
+                     removed == 1 ? "" : "s", Printable(folder).c_str());
 }
 
 std::string OutputFolder::InputAt(const std::string& name) const

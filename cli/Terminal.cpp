@@ -10,6 +10,22 @@
 
 namespace orvane_cli {
 
+std::string Printable(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 || byte == 0x7F) && c != '\n' && c != '\t') {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 TerminalProgress::TerminalProgress(bool enabledArg) : enabled(enabledArg) {}

@@ -34,6 +34,10 @@ private:
     std::string label;
 };
 
+// The text with every control byte but line breaks and tabs shown as \xNN: paths and decoder
+// words echoed raw could drive the terminal.
+std::string Printable(const std::string& text);
+
 // True when standard error is a terminal.
 bool StderrIsTerminal();
 

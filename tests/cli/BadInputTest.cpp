@@ -154,6 +154,12 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
                                    "photo.png --width 1 --height 1 --pixel-size 0.5"})  // 2 x 2, the fewest
         EXPECT_EQ(RunTool("relief " + line + " --only stack --out d", dir).status, 0) << line;
     EXPECT_EQ(RunTool("palette photo.png --from swaps.txt --count 2 --out d", dir).status, 0) << "the highest count";
+    // A notice that echoes a folder's name shows its control bytes escaped, as failures do.
+    std::filesystem::create_directories(dir / "d" / "o\x1b[2J");
+    cli_test::WriteText(dir / "d" / "o\x1b[2J" / ".a.txt.partial-Ab12Cd", "left by a killed run");
+    const cli_test::RunResult tidy = RunTool("relief photo.png --only stack --out d/o\x1b[2J", dir);
+    EXPECT_TRUE(tidy.status == 0 && tidy.err.find("left in 'd/o\\x1b[2J'") != std::string::npos &&
+                tidy.err.find('\x1b') == std::string::npos) << tidy.err;
     // As many pixels as the 256 colours the photo is reduced to: just enough.
     EXPECT_EQ(RunTool("translucent card.png square.png --width 16 --pixel-size 1 --only preview --out d", dir).status, 0);
 }
