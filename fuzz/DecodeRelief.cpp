@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     orvane_fuzz::FuzzInput in(data, size);
-    const double width = in.Number(1, 40), height = in.Number(1, 40), pixelSize = in.Number(0.25, 4);
+    const double width = in.Number(1, 20), height = in.Number(1, 20), pixelSize = in.Number(0.5, 4);
     std::vector<LayerEntry> palette(static_cast<size_t>(in.Int(0, 6)));
     for (LayerEntry& entry : palette) entry << in.Byte(), in.Byte(), in.Byte(), in.Byte() / 255.0f;
     const int baseCount = in.Count(0, 4), layerCount = in.Count(0, 24);

@@ -65,17 +65,17 @@ int main(int argc, char** argv)
     for (size_t k = 0; k < photos.size(); ++k) {
         const std::string name = "photo" + std::to_string(k);
         Bytes relief;
-        Number(relief, 12, 1), Number(relief, 8, 1), Number(relief, 1, 0.25);
+        Number(relief, 12, 1), Number(relief, 8, 1), Number(relief, 1, 0.5);
         Int(relief, 3, 0);
         for (uint8_t v : {0, 0, 0, 255, 255, 255, 255, 64, 0, 0, 200, 80}) relief.push_back(v);
         Count(relief, 1, 0), Count(relief, 8, 0), relief.push_back(3);
         Write(root / "decode_relief" / name, relief, photos[k]);
 
         Bytes proxy;
-        Number(proxy, 12, 1), Number(proxy, 8, 1), Number(proxy, 1, 0.25);
+        Number(proxy, 12, 1), Number(proxy, 8, 1), Number(proxy, 1, 0.5);
         Int(proxy, 0, 0), Int(proxy, 0, 0);
         Count(proxy, 1, 0), Count(proxy, 8, 0), Count(proxy, 0, 0), Count(proxy, 8, 0);
-        Number(proxy, 0.2, 0.05), Number(proxy, 1, 0), Number(proxy, 12, 1), Number(proxy, 8, 1), Number(proxy, 1, 0.25);
+        Number(proxy, 0.2, 0.05), Number(proxy, 1, 0), Number(proxy, 12, 1), Number(proxy, 8, 1), Number(proxy, 1, 0.5);
         Write(root / "relief_proxy" / name, proxy, photos[k]);
 
         Bytes translucent;
