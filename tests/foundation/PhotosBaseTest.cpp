@@ -190,6 +190,13 @@ TEST(ImageLimits, HeadersGiveTheSizeBeforeDecodingAndBombsAreRefused)
         EXPECT_EQ(Orvanes::DeclaredImageSize(cv::Mat(bytes)), cv::Size(7, 5)) << format;
         EXPECT_TRUE(Orvanes::DeclaredImageSize(cv::Mat(bytes).rowRange(0, 4)).empty()) << format << " cut short";
     }
+    // A JPEG cut inside its frame header: the size is not read past the end.
+    std::vector<uchar> jpeg;
+    ASSERT_TRUE(cv::imencode(".jpg", image, jpeg));
+    const uchar frameMarker[] = {0xFF, 0xC0};
+    const auto frame = std::search(jpeg.begin(), jpeg.end(), frameMarker, frameMarker + 2) - jpeg.begin();
+    EXPECT_TRUE(Orvanes::DeclaredImageSize(cv::Mat(jpeg).rowRange(0, int(frame) + 8)).empty());
+    EXPECT_EQ(Orvanes::DeclaredImageSize(cv::Mat(jpeg).rowRange(0, int(frame) + 9)), cv::Size(7, 5));
     // A PNG whose header claims 30000 x 30000: refused before the decoder allocates anything.
     cv::Mat bomb = orvane_test::EncodePng(image).clone();
     bomb.at<uchar>(18) = bomb.at<uchar>(22) = 0x75, bomb.at<uchar>(19) = bomb.at<uchar>(23) = 0x30;

@@ -157,7 +157,10 @@ TEST(ContrastCurve, TableAndScoreMatchTheWholeImagePipeline)
     cv::cvtColor(MakeRamp(256, 3), ramp, cv::COLOR_GRAY2BGR);
     cv::Mat pale(1, 56, CV_8UC3);  // saturation 55 down to 0 at full value: both pale bounds met
     for (int k = 0; k < pale.cols; ++k) pale.at<cv::Vec3b>(0, k) = cv::Vec3b(uchar(200 + k), uchar(200 + k), 255);
-    for (const cv::Mat& image : {MakeRings(211, 97), MakePhoto(160, 120), ramp, pale}) {
+    cv::Mat tinted(12, 256, CV_8UC3);  // reds of every value, tinted ever more: the vivid bounds met
+    for (int r = 0; r < tinted.rows; ++r)
+        for (int v = 0; v < 256; ++v) tinted.at<cv::Vec3b>(r, v) = cv::Vec3b::all(uchar(std::max(0, v - 6 * r))), tinted.at<cv::Vec3b>(r, v)[2] = uchar(v);
+    for (const cv::Mat& image : {MakeRings(211, 97), MakePhoto(160, 120), ramp, pale, tinted}) {
         const ContrastScorer scorer(image);
         cv::Mat hsv, gain;
         std::vector<cv::Mat> b, a;
