@@ -602,9 +602,16 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
         throw std::length_error("MergeCoplanarFaces: more than 2^" + std::to_string(kMaxAxisBits) +
                                 " distinct coordinates along one axis");
     pack.mask = (uint64_t(1) << pack.b) - 1;
+    // One coordinate per position, for lattice points no input vertex stands on (a rectangle's
+    // corner inside another's side, in meshes that are not the meshers' unit faces).
+    std::vector<float> coordinateOf[3];
+    for (int a = 0; a < 3; ++a) coordinateOf[a].resize(axes[a].PositionCount());
     for (size_t v = 0; v < vertexCount; ++v)
         if (referenced[v])
-            for (int a = 0; a < 3; ++a) lattice[v][a] = ranks[a][lattice[v][a]];
+            for (int a = 0; a < 3; ++a) {
+                lattice[v][a] = ranks[a][lattice[v][a]];
+                coordinateOf[a][lattice[v][a]] = mesh.vertices[v][a];
+            }
     auto pointOf = [&](int32_t v) -> const Point& { return lattice[size_t(v)]; };
 
     // Rectangles split in two, found as consecutive halves (the meshers write them so) or,
@@ -784,8 +791,14 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
         if (inputVertexOf.Find(key) == KeyTable::kMissing - 1) inputVertexOf[key] = uint32_t(v);
     }
     merged.vertices.reserve(pointOfVertex.size());
-    for (const uint32_t point : pointOfVertex)
-        merged.vertices.push_back(mesh.vertices[inputVertexOf.Find(pack.PointKey(points.PointAt(point)))]);
+    for (const uint32_t point : pointOfVertex) {
+        const Point& at = points.PointAt(point);
+        const uint32_t v = inputVertexOf.Find(pack.PointKey(at));
+        if (v == KeyTable::kMissing - 1)
+            merged.vertices.emplace_back(coordinateOf[0][at[0]], coordinateOf[1][at[1]], coordinateOf[2][at[2]]);
+        else
+            merged.vertices.push_back(mesh.vertices[v]);
+    }
     PartEdgesSharedTwice(merged, sharedEdgePairs, partners);
     merged.faces = PartnersFirst(std::move(merged.faces), std::move(partners));
     return merged;

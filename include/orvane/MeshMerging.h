@@ -8,7 +8,9 @@ namespace Orvanes {
 // Merges the flat, axis-aligned faces of a lattice mesh (the voxel meshes CreateMeshFromVox
 // makes, and the height-map bodies CreateMeshByHeightMap makes) into rectangles and
 // triangulates them again with no point inside them, so the solid, its volume and every
-// cross-section stay as they were: every vertex keeps the coordinates of an input vertex.
+// cross-section stay as they were: every vertex keeps the coordinates of an input vertex (in
+// meshes whose faces are not all unit cells of the lattice, a point no input vertex stands on
+// takes its coordinates from input vertices on each axis).
 //
 // A face takes part when it is an axis-aligned rectangle split into two triangles; every other
 // triangle (the sloped tops and walls of a height map) is kept as it is. The result is closed

@@ -185,3 +185,19 @@ TEST(MeshMerging, RefusesFacesOutsideTheVerticesAndPointsThatAreNotFinite)
     mesh.vertices[mesh.faces[5][0]][2] = std::numeric_limits<float>::quiet_NaN();
     EXPECT_THROW(MergeCoplanarFaces(mesh), std::invalid_argument);
 }
+
+// Faces a host made by hand: overlapping halves of a rectangle larger than the lattice's cells,
+// a triangle on its middle, repeated points. The merge must not read past its tables; every
+// point it makes stands on the input's coordinates.
+TEST(MeshMerging, HandMadeOverlappingRectanglesStayOnTheInputsCoordinates)
+{
+    OrvaneMesh mesh;
+    for (const auto& [x, z] : {std::pair{2, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 1}, {1, 1}, {0, 2}, {2, 2}})
+        mesh.vertices.emplace_back(float(x), 0.0f, float(z));
+    for (const auto& [a, b, c] : {std::tuple{3, 0, 7}, {3, 0, 6}, {3, 6, 5}, {7, 6, 0}, {1, 7, 6}})
+        mesh.faces.emplace_back(a, b, c);
+    const OrvaneMesh merged = MergeCoplanarFaces(mesh);
+    for (const Eigen::Vector3f& v : merged.vertices)
+        EXPECT_TRUE(v[1] == 0 && v[0] >= 0 && v[0] <= 2 && v[0] == std::floor(v[0]) && v[2] >= 0 && v[2] <= 2 &&
+                    v[2] == std::floor(v[2])) << v.transpose();
+}
