@@ -1,17 +1,10 @@
 // Encoded bytes through the relief model: decoding, the proposed stack, the preview, the
 // height-map mesh and the colour meshes, at sizes a host might ask for.
-#include <orvane/ImageLimits.h>
 #include <orvane/PhotosRelief.h>
 
-#include "FuzzInput.h"
+#include "ImageTargets.h"
 
 using namespace Orvanes;
-
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    SetMaxImagePixels(1 << 18);  // decoding stays quick; the limit itself is what is exercised
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

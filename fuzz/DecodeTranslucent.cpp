@@ -1,40 +1,27 @@
 // A card and a photograph as encoded bytes through the translucent model: decoding, matching,
 // contrast, both previews and the material meshes.
-#include <orvane/ImageLimits.h>
 #include <orvane/PhotosTranslucent.h>
 
-#include "FuzzInput.h"
+#include "ImageTargets.h"
 
 using namespace Orvanes;
-
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    SetMaxImagePixels(1 << 18);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     orvane_fuzz::FuzzInput in(data, size);
-    const size_t cardLength = static_cast<size_t>(in.Int(0, 65535));
-    const double width = in.Number(1, 30), height = in.Number(1, 30), pixelSize = in.Number(0.5, 4);
-    const double contrast = in.Number(0, 4), brightness = in.Number(0, 200);
-    const int minLayers = in.Count(0, 6), maxLayers = in.Count(0, 6);
-    const double layerHeight = in.Number(0.05, 1), lastLayerHeight = in.Number(0.05, 1);
-    const uint8_t operations = in.Byte();
-    const std::vector<uint8_t> card = in.Bytes(cardLength);
-    const std::vector<uint8_t> photo = in.Rest();
+    const orvane_fuzz::TranslucentRequest r(in);
     try {
-        PhotosTranslucent model(orvane_fuzz::Encoded(card), orvane_fuzz::Encoded(photo), width, height, pixelSize,
-                                nullptr);
-        if (operations & 1) {
+        PhotosTranslucent model(orvane_fuzz::Encoded(r.card), orvane_fuzz::Encoded(r.photo), r.width, r.height,
+                                r.pixelSize, nullptr);
+        if (r.operations & 1) {
             float automaticContrast = 0, automaticBrightness = 0;
             model.AutoContrast(automaticContrast, automaticBrightness);
         }
-        model.UpdatePreviewImage(contrast, brightness);
-        model.UpdatePreviewImage(width, height, pixelSize);
-        if (operations & 2) model.GetMeshes(minLayers, maxLayers, layerHeight, lastLayerHeight);
+        model.UpdatePreviewImage(r.contrast, r.brightness);
+        model.UpdatePreviewImage(r.width, r.height, r.pixelSize);
+        if (r.operations & 2) model.GetMeshes(r.minLayers, r.maxLayers, r.layerHeight, r.lastLayerHeight);
     } catch (const std::exception&) {
+        // Refusals are documented results; only memory errors and undefined behaviour count.
     }
     return 0;
 }

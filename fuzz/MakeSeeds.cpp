@@ -3,6 +3,7 @@
 // colour files. Run by scripts/fuzz.sh before the targets.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -60,7 +61,7 @@ int main(int argc, char** argv)
                                "mesh_streams", "meshers", "colour_files"})
         fs::create_directories(root / target);
 
-    const std::vector<Bytes> photos = Encodings(Photo(24, 16));
+    const std::vector<Bytes> photos = Encodings(Photo(32, 24));
     const Bytes card = Encodings(Photo(128, 32)).front();
     for (size_t k = 0; k < photos.size(); ++k) {
         const std::string name = "photo" + std::to_string(k);
@@ -73,14 +74,21 @@ int main(int argc, char** argv)
 
         Bytes proxy;
         Number(proxy, 12, 1), Number(proxy, 8, 1), Number(proxy, 1, 0.5);
-        Int(proxy, 0, 0), Int(proxy, 0, 0);
+        for (int list = 0; list < 2; ++list) {  // the palette, then a stack: black and white, red green blue opacity
+            Int(proxy, 8, 0);
+            for (float value : {0.0f, 0.0f, 0.0f, 1.0f, 255.0f, 255.0f, 255.0f, 0.125f}) {
+                uint8_t raw[4];
+                std::memcpy(raw, &value, 4);
+                proxy.insert(proxy.end(), raw, raw + 4);
+            }
+        }
         Count(proxy, 1, 0), Count(proxy, 8, 0), Count(proxy, 0, 0), Count(proxy, 8, 0);
         Number(proxy, 0.2, 0.05), Number(proxy, 1, 0), Number(proxy, 12, 1), Number(proxy, 8, 1), Number(proxy, 1, 0.5);
         Write(root / "relief_proxy" / name, proxy, photos[k]);
 
         Bytes translucent;
         Int(translucent, int(card.size()), 0);
-        Number(translucent, 8, 1), Number(translucent, 6, 1), Number(translucent, 1, 0.5);
+        Number(translucent, 24, 1), Number(translucent, 16, 1), Number(translucent, 1, 0.5);
         Number(translucent, 1, 0), Number(translucent, 0, 0);
         Count(translucent, 1, 0), Count(translucent, 6, 0);
         Number(translucent, 0.1, 0.05), Number(translucent, 0.1, 0.05);

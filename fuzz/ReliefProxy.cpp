@@ -1,17 +1,10 @@
 // The relief facade's flat interface as a host written in another language would call it:
 // raw lengths, raw floats, any ints.
-#include <orvane/ImageLimits.h>
 #include <orvane/OrvaneReliefProxy.h>
 
-#include "FuzzInput.h"
+#include "ImageTargets.h"
 
 using namespace Orvanes;
-
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    SetMaxImagePixels(1 << 18);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
