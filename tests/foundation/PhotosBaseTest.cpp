@@ -206,6 +206,10 @@ TEST(ImageLimits, HeadersGiveTheSizeBeforeDecodingAndBombsAreRefused)
     bomb.at<uchar>(17) = bomb.at<uchar>(21) = 1, bomb.at<uchar>(18) = bomb.at<uchar>(22) = 0;
     bomb.at<uchar>(19) = 0, bomb.at<uchar>(23) = 1;
     EXPECT_THROW(Orvanes::detail::DecodeColour(bomb, "test", "photo"), Orvanes::ImageTooLarge);
+    // One side past 2^30 is no image, however short the other.
+    bomb.at<uchar>(16) = 0x40, bomb.at<uchar>(17) = bomb.at<uchar>(18) = 0, bomb.at<uchar>(19) = 1;
+    bomb.at<uchar>(20) = bomb.at<uchar>(21) = bomb.at<uchar>(22) = 0, bomb.at<uchar>(23) = 5;
+    EXPECT_TRUE(Orvanes::DeclaredImageSize(bomb).empty());
     Orvanes::SetMaxImagePixels(34);  // a host's own limit: 7 x 5 is one pixel too many
     EXPECT_THROW(Orvanes::detail::DecodeColour(orvane_test::EncodePng(image), "test", "photo"), Orvanes::ImageTooLarge);
     Orvanes::SetMaxImagePixels(35);
