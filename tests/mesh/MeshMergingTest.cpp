@@ -176,6 +176,10 @@ TEST(MeshMerging, HeightMapsMergeTheirFlatPartsAndKeepTheSlopes)
 TEST(MeshMerging, RefusesFacesOutsideTheVerticesAndPointsThatAreNotFinite)
 {
     EXPECT_TRUE(MergeCoplanarFaces(OrvaneMesh()).faces.empty());
+    OrvaneMesh triangle;  // a single face, kept as it is
+    triangle.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
+    triangle.faces = {{0, 1, 2}};
+    EXPECT_EQ(MergeCoplanarFaces(triangle).faces.size(), 1u);
     OrvaneMesh mesh = VoxelMesh(cv::Mat(1, 1, CV_8UC1, cv::Scalar(1)), 1);
     OrvaneMesh outside = mesh;
     outside.faces[3][1] = int32_t(mesh.vertices.size());
