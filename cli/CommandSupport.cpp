@@ -71,14 +71,14 @@ ImageFile Decode(cv::Mat bytes, const std::string& what, const std::string& orig
     return {bytes, image.size()};
 }
 
+}  // namespace
+
 std::string Plain(double value)
 {
     std::ostringstream text;
     text << value;
     return text.str();
 }
-
-}  // namespace
 
 ImageFile ReadImageFile(const std::string& path, const std::string& what, bool acceptDamaged)
 {

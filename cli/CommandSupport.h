@@ -59,6 +59,9 @@ constexpr double kMaxStepMm = 100.0;
 constexpr double kFinestReliefPixelMm = 0.1;
 constexpr double kFinestColourPixelMm = 0.4;
 constexpr double kFinestLayerMm = 0.04;
+// A number as a person writes it: 200, 0.1, 1e-300.
+std::string Plain(double value);
+
 // One "orvane: warning: ..." line on standard error for each option below its finest value.
 void WarnBelowNozzle(const Arguments& args, const std::vector<std::pair<std::string, double>>& finest);
 

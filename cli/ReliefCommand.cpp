@@ -74,7 +74,7 @@ void AddBorder(ReliefJob& job, FramedPhoto& framed, double borderMm)
     job.size.cols += 2 * border;
     job.size.rows += 2 * border;
     if (double(job.size.cols) * job.size.rows > kMaxWorkingPixels)
-        throw UsageError("--border " + std::to_string(borderMm) + " grows the working image to " +
+        throw UsageError("--border " + Plain(borderMm) + " grows the working image to " +
                          std::to_string(job.size.cols) + " x " + std::to_string(job.size.rows) + " pixels; at most " +
                          std::to_string(static_cast<long>(kMaxWorkingPixels)) + " are supported");
     // Half a pixel over the grid's width, so the relief's floor(width / pixel) gives it back.

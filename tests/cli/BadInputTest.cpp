@@ -72,6 +72,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"card --cell-size 1e-300", "--cell-size must be at least 0.001 mm, not 1e-300"},
         {"relief photo.png --width 200 --pixel-size 0.2", "1000 x 750 pixels would blow up 40 x 30 photo pixels more than 16 times"},
         {"translucent card.png thin.png", "250 x 25000 pixels would blow up 1 x 100 photo pixels"},
+        {"relief photo.png --width 64 --pixel-size 0.1 --border 200", "--border 200 grows the working image to 4640 x 4480 pixels"},
         {"relief bomb.png", "the photo 'bomb.png' declares 30000 x 30000 pixels; at most 100000000 are read", 1},
         {"relief wrap.png", "the photo 'wrap.png' declares 65536 x 65537 pixels", 1},
         {"relief photo.png --palette fifo.txt", "the colour file 'fifo.txt' is not a file"},
