@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include <csignal>
+#include <cstring>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -155,6 +156,18 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
                                    "photo.png --width 1 --height 1 --pixel-size 0.5"})  // 2 x 2, the fewest
         EXPECT_EQ(RunTool("relief " + line + " --only stack --out d", dir).status, 0) << line;
     EXPECT_EQ(RunTool("palette photo.png --from swaps.txt --count 2 --out d", dir).status, 0) << "the highest count";
+    // The fewest pixels still fill the picture asked for: 2 x 2 pixels of 0.5 mm make 1 x 1 mm.
+    ASSERT_EQ(RunTool("relief photo.png --width 1 --height 1 --pixel-size 0.5 --only body --out s", dir).status, 0);
+    const std::string stl = cli_test::ReadText(dir / "s/relief.stl");
+    cv::Vec3f low = cv::Vec3f::all(1e9f), high = cv::Vec3f::all(-1e9f);
+    for (size_t at = 84 + 12; at + 36 <= stl.size(); at += 50)
+        for (size_t corner = 0; corner < 3; ++corner) {
+            cv::Vec3f point;
+            std::memcpy(point.val, stl.data() + at + 12 * corner, 12);
+            low = cv::Vec3f(std::min(low[0], point[0]), std::min(low[1], point[1]), std::min(low[2], point[2]));
+            high = cv::Vec3f(std::max(high[0], point[0]), std::max(high[1], point[1]), std::max(high[2], point[2]));
+        }
+    EXPECT_LT(cv::norm(high - low - cv::Vec3f(1, 1, high[2] - low[2])), 1e-5) << low << high;
     // A notice that echoes a folder's name shows its control bytes escaped, as failures do.
     std::filesystem::create_directories(dir / "d" / "o\x1b[2J");
     cli_test::WriteText(dir / "d" / "o\x1b[2J" / ".a.txt.partial-Ab12Cd", "left by a killed run");
