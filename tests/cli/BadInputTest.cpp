@@ -153,7 +153,8 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
     for (const std::string line : {"cut.jpg --accept-damaged", "whole.jpg", "whole.jpg --base-levels 0",
                                    "photo.png --palette names.txt --levels 3 --base-levels 2",  // UTF-8 names
                                    "photo.png --colour 000000@100 --colour ffffff@0.5 --levels 4 --base-levels 1",  // the thickest TD
-                                   "photo.png --width 1 --height 1 --pixel-size 0.5"})  // 2 x 2, the fewest
+                                   "photo.png --width 1 --height 1 --pixel-size 0.5",  // 2 x 2, the fewest
+                                   "photo.png --crop 0,0,1,30 --width 4 --pixel-size 0.5"})  // the narrowest crop
         EXPECT_EQ(RunTool("relief " + line + " --only stack --out d", dir).status, 0) << line;
     EXPECT_EQ(RunTool("palette photo.png --from swaps.txt --count 2 --out d", dir).status, 0) << "the highest count";
     // The fewest pixels still fill the picture asked for: 2 x 2 pixels of 0.5 mm make 1 x 1 mm.
