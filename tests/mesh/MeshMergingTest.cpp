@@ -173,13 +173,17 @@ TEST(MeshMerging, HeightMapsMergeTheirFlatPartsAndKeepTheSlopes)
     EXPECT_EQ(MergeCoplanarFaces(PhotoMeshCreater(nullptr).CreateMeshByHeightMap(flat, 0.2, 0.5, 6, 0.6, 0.0, false)).faces.size(), 12u);
 }
 
-TEST(MeshMerging, RefusesFacesOutsideTheVerticesAndPointsThatAreNotFinite)
+// Bad indices and points are refused; hand-made faces (one triangle; overlapping halves of a
+// rectangle over several cells, repeated points) merge onto the input's coordinates.
+TEST(MeshMerging, RefusesBadFacesAndPointsAndMergesHandMadeFaces)
 {
     EXPECT_TRUE(MergeCoplanarFaces(OrvaneMesh()).faces.empty());
-    OrvaneMesh triangle;  // a single face, kept as it is
-    triangle.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
-    triangle.faces = {{0, 1, 2}};
-    EXPECT_EQ(MergeCoplanarFaces(triangle).faces.size(), 1u);
+    EXPECT_EQ(MergeCoplanarFaces(OrvaneMesh{{{0, 0, 0}, {1, 0, 0}, {0, 1, 1}}, {{0, 1, 2}}}).faces.size(), 1u);
+    const OrvaneMesh overlapping{{{2, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 1}, {1, 0, 1}, {0, 0, 2}, {2, 0, 2}},
+                                 {{3, 0, 7}, {3, 0, 6}, {3, 6, 5}, {7, 6, 0}, {1, 7, 6}}};
+    for (const Eigen::Vector3f& v : MergeCoplanarFaces(overlapping).vertices)
+        EXPECT_TRUE(v[1] == 0 && v[0] >= 0 && v[0] <= 2 && v[0] == std::floor(v[0]) && v[2] >= 0 && v[2] <= 2 &&
+                    v[2] == std::floor(v[2])) << v.transpose();
     OrvaneMesh mesh = VoxelMesh(cv::Mat(1, 1, CV_8UC1, cv::Scalar(1)), 1);
     OrvaneMesh outside = mesh;
     outside.faces[3][1] = int32_t(mesh.vertices.size());
@@ -188,20 +192,4 @@ TEST(MeshMerging, RefusesFacesOutsideTheVerticesAndPointsThatAreNotFinite)
     EXPECT_THROW(MergeCoplanarFaces(outside), std::invalid_argument);
     mesh.vertices[mesh.faces[5][0]][2] = std::numeric_limits<float>::quiet_NaN();
     EXPECT_THROW(MergeCoplanarFaces(mesh), std::invalid_argument);
-}
-
-// Faces a host made by hand: overlapping halves of a rectangle larger than the lattice's cells,
-// a triangle on its middle, repeated points. The merge must not read past its tables; every
-// point it makes stands on the input's coordinates.
-TEST(MeshMerging, HandMadeOverlappingRectanglesStayOnTheInputsCoordinates)
-{
-    OrvaneMesh mesh;
-    for (const auto& [x, z] : {std::pair{2, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 1}, {1, 1}, {0, 2}, {2, 2}})
-        mesh.vertices.emplace_back(float(x), 0.0f, float(z));
-    for (const auto& [a, b, c] : {std::tuple{3, 0, 7}, {3, 0, 6}, {3, 6, 5}, {7, 6, 0}, {1, 7, 6}})
-        mesh.faces.emplace_back(a, b, c);
-    const OrvaneMesh merged = MergeCoplanarFaces(mesh);
-    for (const Eigen::Vector3f& v : merged.vertices)
-        EXPECT_TRUE(v[1] == 0 && v[0] >= 0 && v[0] <= 2 && v[0] == std::floor(v[0]) && v[2] >= 0 && v[2] <= 2 &&
-                    v[2] == std::floor(v[2])) << v.transpose();
 }
