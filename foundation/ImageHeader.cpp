@@ -99,6 +99,10 @@ cv::Size DeclaredImageSize(const cv::Mat& bytes)
 {
     if (bytes.empty() || !bytes.isContinuous() || bytes.elemSize1() != 1) return {};
     const Reader r{bytes.ptr<uint8_t>(), bytes.total() * bytes.elemSize()};
+    // The image library hands bytes its own check of their first bytes turns down to its DICOM
+    // reader when they carry that format's mark at 128, and that reader aborts the process on
+    // damaged input: such bytes are not decoded, whatever they start with.
+    if (r.Starts("DICM", 128)) return {};
     if (r.Starts("\x89PNG\r\n\x1a\n")) return r.Has(16, 8) ? Checked(r.Big(16, 4), r.Big(20, 4)) : cv::Size();
     if (r.Has(0, 3) && r.data[0] == 0xFF && r.data[1] == 0xD8 && r.data[2] == 0xFF) return Jpeg(r);
     if (r.Starts("BM") && r.Has(14, 4)) {

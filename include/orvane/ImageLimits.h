@@ -22,8 +22,9 @@ ORVANE_EXPORT void SetMaxImagePixels(std::uint64_t pixels);
 ORVANE_EXPORT std::uint64_t MaxImagePixels();
 
 // Width and height an encoded image declares in its header, read without decoding: PNG, JPEG,
-// BMP, WebP, TIFF and PNM. An empty size when the bytes are none of these or the header is cut
-// short; such bytes are not decoded at all.
+// BMP, WebP, TIFF and PNM. An empty size when the bytes are none of these, the header is cut
+// short, or the bytes carry a DICOM mark at offset 128 (the image library's DICOM reader, which
+// it would pick for them, can abort the process); such bytes are not decoded at all.
 ORVANE_EXPORT cv::Size DeclaredImageSize(const cv::Mat& bytes);
 
 }  // namespace Orvanes

@@ -48,6 +48,9 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
     cli_test::WriteText(dir / "bomb.png", bomb);
     bomb.replace(16, 8, std::string("\0\1\0\0\0\1\0\1", 8));  // 65536 x 65537: wraps to 65536 in 32 bits
     cli_test::WriteText(dir / "wrap.png", bomb);
+    // A WebP start the image library turns down, then its DICOM reader's mark: that reader aborted.
+    std::string dicom(134, '\0');
+    cli_test::WriteText(dir / "dicom.webp", dicom.replace(0, 24, "\x52\x49\x46\x46\x06\x01\x00\x00\x57\x45\x42\x50\x56\x50\x38\x4c\xf9\x00\x00\x00\xda\x17\xc0\x03", 24).replace(128, 6, "DICMI\0", 6));
     cli_test::WriteText(dir / "huge.png", "");
     std::filesystem::resize_file(dir / "huge.png", (std::uintmax_t(512) << 20) + 1);  // sparse: costs no disk
     std::filesystem::resize_file(dir / "cr.txt", (std::uintmax_t(1) << 20) + 1);
@@ -76,6 +79,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --width 64 --pixel-size 0.1 --border 200", "--border 200 grows the working image to 4640 x 4480 pixels"},
         {"relief bomb.png", "the photo 'bomb.png' declares 30000 x 30000 pixels; at most 100000000 are read", 1},
         {"relief wrap.png", "the photo 'wrap.png' declares 65536 x 65537 pixels", 1},
+        {"relief dicom.webp", "the photo 'dicom.webp' is not an image", 1},
         {"relief photo.png --palette fifo.txt", "the colour file 'fifo.txt' is not a file"},
         {"relief photo.png --palette /dev/zero", "is not a file"}, {"relief photo.png --palette bom.txt", "bom.txt:1: 'zzz' is"},
         {"relief photo.png --palette swaps.txt --stack cr2.txt", "cr2.txt:2: 'qqq' is"},

@@ -173,8 +173,7 @@ TEST(MeshMerging, HeightMapsMergeTheirFlatPartsAndKeepTheSlopes)
     EXPECT_EQ(MergeCoplanarFaces(PhotoMeshCreater(nullptr).CreateMeshByHeightMap(flat, 0.2, 0.5, 6, 0.6, 0.0, false)).faces.size(), 12u);
 }
 
-// Bad indices and points are refused; hand-made faces (one triangle; overlapping halves of a
-// rectangle over several cells, repeated points) merge onto the input's coordinates.
+// Bad indices and points are refused; hand-made faces merge onto the input's coordinates.
 TEST(MeshMerging, RefusesBadFacesAndPointsAndMergesHandMadeFaces)
 {
     EXPECT_TRUE(MergeCoplanarFaces(OrvaneMesh()).faces.empty());
