@@ -39,7 +39,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
              {"occupied", "a file where the folder should go"}, {"spaced.txt", "ffffff 0.125 white\n"}, {"empty.txt", "; none\n"},
              {"bom.txt", "\xEF\xBB\xBFzzz\n"}, {"cr.txt", "000000:1\rqqq\r"}, {"cr2.txt", "000000:1\rqqq\r"},
              {"nul.txt", std::string("000000:1 bl\0ack\n", 16)}, {"swaps.txt", "000000:1\nffffff:0.125\n"},
-             {"lone.txt", "000000:1 bl\x80" "ck\n"}, {"names.txt", "000000:1 schwarz \xE2\x82\xAC\nffffff:0.125 wei\xC3\x9F \xF0\x9F\x99\x82\n"}})
+             {"lone.txt", "000000:1 bl\x80" "ck\n"}, {"long.txt", std::string(10001, '\n')}, {"names.txt", "000000:1 schwarz \xE2\x82\xAC\nffffff:0.125 wei\xC3\x9F \xF0\x9F\x99\x82\n"}})
         cli_test::WriteText(dir / name, text);
     ASSERT_EQ(::mkfifo((dir / "fifo.txt").c_str(), 0600), 0);
     const std::vector<char> png = orvane_test::PngChars(orvane_test::MakePhoto(4, 4));
@@ -84,7 +84,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --palette /dev/zero", "is not a file"}, {"relief photo.png --palette bom.txt", "bom.txt:1: 'zzz' is"},
         {"relief photo.png --palette swaps.txt --stack cr2.txt", "cr2.txt:2: 'qqq' is"},
         {"relief photo.png --palette cr.txt", "the colour file 'cr.txt' is 1048577 bytes; at most 1 MiB is read"}, {"relief photo.png --palette nul.txt", "nul.txt:1: holds a control"},
-        {"relief photo.png --palette lone.txt", "lone.txt:1:"},
+        {"relief photo.png --palette lone.txt", "lone.txt:1:"}, {"relief photo.png --palette long.txt", "has 10001 lines; at most 10000 are read"},
         {"palette photo.png", "palette needs --from FILE"}, {"palette photo.png --from empty.txt", "holds no filaments"},
         {"palette photo.png --from swaps.txt --count 3", "--count must lie between 1 and 2"},
         {"relief photo.png --fit squeeze", "--fit must be crop, pad or stretch, not 'squeeze'"},
@@ -114,7 +114,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"translucent card.png photo.png --width 3 --pixel-size 2", "at least 2 x 2"},
         {"translucent card.png photo.png --width 16 --pixel-size 1", "16 x 12 pixels is too low for its width"},
         {"relief photo.png --palette palette.txt", "palette.txt:3:"},
-        {"relief photo.png --palette no-palette.txt", "cannot read the colour file 'no-palette.txt'"},
+        {"relief photo.png --palette no-palette.txt", "cannot read the colour file 'no-palette.txt': No such file or directory"},
         {"card --materials 00ffff,ff00ff,ffff00", "needs four colours"},
         {"card --materials 00ffff,ff00ff,ffff00,ffffff,000000", "needs four colours"},
         {"card --materials 00ffff,ff00ff,ffff00,white", "'white' is not a colour"},
