@@ -113,8 +113,11 @@ cv::Size DeclaredImageSize(const cv::Mat& bytes)
                        height < 0 ? 0 - static_cast<int64_t>(height) : height);
     }
     if (r.Starts("RIFF") && r.Starts("WEBP", 8)) {
-        if (r.Starts("VP8 ", 12) && r.Has(26, 4)) return Checked(r.Little(26, 2) & 0x3FFF, r.Little(28, 2) & 0x3FFF);
-        if (r.Starts("VP8L", 12) && r.Has(21, 4)) {
+        // The frame's own marks too, as the image library checks them: bytes it turns down as WebP
+        // it offers to its other readers, whose DICOM reader can take any bytes and abort.
+        if (r.Starts("VP8 ", 12) && r.Has(26, 4) && (r.data[20] & 1) == 0 && r.Starts("\x9d\x01\x2a", 23))
+            return Checked(r.Little(26, 2) & 0x3FFF, r.Little(28, 2) & 0x3FFF);
+        if (r.Starts("VP8L", 12) && r.Has(21, 4) && r.data[20] == 0x2F && (r.data[24] >> 5) == 0) {
             const uint32_t bits = r.Little(21, 4);
             return Checked((bits & 0x3FFF) + 1, (bits >> 14 & 0x3FFF) + 1);
         }

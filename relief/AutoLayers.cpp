@@ -83,9 +83,10 @@ cv::Mat NormalisedGradient(const cv::Mat& grey)
 void PhotosRelief::GetAutoLayerInfo(std::vector<LayerEntry>& stack, int baseCount, int layerCount)
 {
     // The stack is allocated whole: an absurd count would ask for gigabytes before any check.
-    if (layerCount > kMaxProposedLevels)
-        throw std::invalid_argument("GetAutoLayerInfo: " + std::to_string(layerCount) + " levels exceed " +
-                                    std::to_string(kMaxProposedLevels));
+    // The base levels are laid before the relief's, so an absurd base count would do the same.
+    if (layerCount > kMaxProposedLevels || baseCount > kMaxProposedLevels)
+        throw std::invalid_argument("GetAutoLayerInfo: " + std::to_string(std::max(layerCount, baseCount)) +
+                                    " levels exceed " + std::to_string(kMaxProposedLevels));
     stack.clear();
     const size_t paletteSize = palette.size();
     if (paletteSize == 0) return;

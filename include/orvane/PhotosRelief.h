@@ -45,7 +45,8 @@ public:
 
     // Proposes a stack of layerCount entries, bottom first, from the grey levels at which the
     // picture's edges cluster. Prints the fit coefficients to standard output. Throws
-    // std::invalid_argument, leaving stack as it was, for more than kMaxProposedLevels levels.
+    // std::invalid_argument, leaving stack as it was, for more than kMaxProposedLevels levels or
+    // base levels.
     static constexpr int kMaxProposedLevels = 65536;
     void GetAutoLayerInfo(std::vector<LayerEntry>& stack, int baseCount, int layerCount);
 

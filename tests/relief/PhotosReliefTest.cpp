@@ -266,7 +266,8 @@ TEST(AutoLayer, SmallPalettesAndFlatPicturesNeedNoAnalysisAndCropsOfAPhotoKeepTh
     testing::internal::CaptureStdout();  // the fit's coefficients
     EXPECT_EQ(propose(flat, 0, 9), expected);
     EXPECT_TRUE(propose(flat, 0, 0).empty() && propose(flat, 0, -3).empty());
-    EXPECT_THROW(propose(flat, 0, std::numeric_limits<int>::max()), std::invalid_argument) << "before allocating";
+    for (const auto& [base, levels] : {std::pair{0, std::numeric_limits<int>::max()}, {std::numeric_limits<int>::max(), 9}})
+        EXPECT_THROW(propose(flat, base, levels), std::invalid_argument) << "before allocating";
     testing::internal::GetCapturedStdout();
 
     // Crops of a real photo reach the choices between edge clusters; bands pinned as palette indices.
