@@ -159,6 +159,7 @@ std::vector<OptionSpec> CommonOptions(const std::string& defaultFolder, const st
         {"only", "LIST", "comma-separated outputs to write, from: " + outputs + " (default " + defaults + ")"},
         {"json", "", "print a JSON summary on standard output"},
         {"quiet", "", "no progress bar"},
+        {"timings", "", "print the time each stage of the run takes on standard error"},
         {"verbose", "", "list the files written on standard output (relief: and the layer analysis' fit, on standard "
                         "error with --json)"},
     };
@@ -180,6 +181,7 @@ CommonSettings ReadCommonSettings(const Arguments& args, const std::string& defa
     if (settings.json) RequireUtf8(settings.folder, "the folder name '" + settings.folder + "'");
     settings.quiet = args.Has("quiet");
     settings.verbose = args.Has("verbose");
+    ShowStageTimes(args.Has("timings"));
     settings.exactMeshes = args.Has("exact-meshes");
     if (!args.Has("only")) {
         const std::vector<std::string>& chosen = defaultOutputs.empty() ? allowedOutputs : defaultOutputs;

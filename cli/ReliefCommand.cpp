@@ -172,30 +172,36 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
     const auto wants = [&](const char* name) { return settings.outputs.count(name) != 0; };
     const bool wantsVoxels = wants("colours") || wants("3mf");
 
+    StageClock clock;
     Orvanes::PhotosRelief relief(HeightPhoto(photo.bytes, job.invert, job.gamma), job.size.width, job.size.height,
                                  job.size.pixelSize, &progress, palette);
+    clock.Lap("decoding and resampling the photo");
     const cv::Mat keep = WorkingKeep(job.keep, cv::Size(relief.WidthPx(), relief.HeightPx()));
     if (!job.givenStack && job.planByEdges) {
         // The layer analysis prints its fit to standard output, which belongs to the tool's own
         // report: the fit is dropped, or with --verbose shown on standard error beside a summary.
         StdoutDiversion diversion(!settings.verbose || settings.json, !settings.verbose);
         relief.GetAutoLayerInfo(job.stack, job.baseCount, job.levelCount);
+        clock.Lap("layer analysis");
     } else if (!job.givenStack) {
         progress.Begin("planning colours");
         job.stack = Orvanes::PlanStack(relief, job.baseCount, job.levelCount, keep);
         progress.End();
+        clock.Lap("planning colours");
     }
     const int stackSize = static_cast<int>(job.stack.size());
 
     const cv::Mat preview = relief.UpdatePreviewImage(job.stack, job.baseCount, 0.0, 0.0, 0.0);
     const cv::Mat shown = PaintLeftOut(preview, keep);
     if (wants("preview")) folder.Write("preview.png", "preview", EncodePng(shown));
+    clock.Lap("preview");
     // A CIEDE2000 per working pixel costs as much as the meshes of a small print: only when reported.
     const bool reportsError = !settings.quiet || settings.json || wants("fidelity");
     const cv::Mat errors = reportsError ? Orvanes::ColourErrorMap(relief.ColourImage(), preview) : cv::Mat();
     const ColourError error = MeasureColourError(errors, keep);
     if (wants("fidelity"))
         folder.Write("fidelity.png", "fidelity", EncodePng(FidelityImage(relief.ColourImage(), shown, errors)));
+    clock.Lap("colour error and fidelity image");
     if (!settings.quiet)
         std::fprintf(stderr, "orvane: colour error of the preview against the photo (CIEDE2000): mean %.1f, "
                      "95th percentile %.1f\n", error.mean, error.p95);
@@ -214,19 +220,23 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         Orvanes::OrvaneMesh mesh = relief.GetMesh(body.startLevel, body.endLevel, body.levelHeight, body.baseOffset);
         // Left-out pixels keep the base: the plate that holds the relief together.
         Orvanes::PhotoMeshCreater::LowerHeightMapTops(mesh, keep, job.grid.Top(job.baseCount - 1));
+        clock.Lap("body mesh");
         if (!settings.exactMeshes) {
             CutSlivers(mesh, job.grid.Top(printedLayers - 1));
             FillPicture(mesh, relief.WidthPx(), relief.HeightPx(), relief.PixelSize());
         }
         PreparePrint({&mesh}, settings.exactMeshes);
+        clock.Lap("body: merging and placing");
         if (wants("body-3mf") && !swaps.empty()) {
             // One nozzle: the first colour loaded, then each swap as the slicer's colour change.
             ThreeMfProject project{"relief", {}, {}, job.grid.layerHeight, job.grid.firstLayerHeight};
             project.parts.push_back(PartOf("relief", &mesh, swaps.front().colour, 1));
             for (size_t k = 1; k < swaps.size(); ++k) project.colourChanges.push_back(ChangeTo(swaps[k].top, swaps[k].colour));
             folder.Write("relief-body.3mf", "3mf", ThreeMfPackage(project));
+            clock.Lap("body: 3MF");
         }
         if (wants("body")) WriteStl(folder, "relief.stl", std::move(mesh));
+        clock.Lap("body: STL");
     }
 
     if (wantsVoxels) {
@@ -236,7 +246,9 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         relief.GetVoxMeshes(job.stack, job.grid.layerHeight, job.grid.firstLayerHeight, job.baseCount,
                             relief.PixelSize(), keep, meshes, colours);
         progress.End();
+        clock.Lap("colour meshes");
         PreparePrint(Pointers(meshes), settings.exactMeshes);
+        clock.Lap("colours: merging and placing");
         ThreeMfProject project{"relief", {}, {}, job.grid.layerHeight, job.grid.firstLayerHeight};
         const auto label = [&](size_t k) { return "colour-" + std::to_string(k + 1) + "-" + HexOf(colours[k]); };
         for (size_t k = 0; k < meshes.size(); ++k) {
@@ -250,9 +262,11 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
                                                &meshes[k], colours[k], static_cast<int>(project.parts.size()) + 1));
         }
         if (wants("3mf")) folder.Write("relief.3mf", "3mf", ThreeMfPackage(project));
+        clock.Lap("colours: 3MF");
         // The project is written: each mesh can go to its STL file without a copy.
         for (size_t k = 0; k < meshes.size() && wants("colours"); ++k)
             if (!meshes[k].faces.empty()) WriteStl(folder, label(k) + ".stl", std::move(meshes[k]));
+        clock.Lap("colours: STL");
     }
 
     json["working_size"] = {{"cols", relief.WidthPx()}, {"rows", relief.HeightPx()}, {"pixel_size", relief.PixelSize()}};
@@ -345,9 +359,11 @@ int RunRelief(int argc, char** argv, int first)
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());
     Json json = {{"command", "relief"}, {"folder", folder.Path()}};
     RunReliefJob(job, photo, settings, folder, progress, json);
+    StageClock clock;
     if (args.Has("mask")) inputs.push_back(args.Text("mask", ""));
     WriteManifest(folder, "relief", argc, argv, first, inputs);
     folder.Commit();
+    clock.Lap("manifest, files put in place");
     JsonFiles(json, folder);
     PrintSummary(settings, folder, json);
     return 0;

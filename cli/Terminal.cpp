@@ -1,6 +1,7 @@
 #include "Terminal.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <stdexcept>
@@ -9,6 +10,28 @@
 #include <unistd.h>
 
 namespace orvane_cli {
+
+namespace {
+
+bool showStageTimes = false;
+
+double Seconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+void ShowStageTimes(bool show) { showStageTimes = show; }
+
+StageClock::StageClock() : last(Seconds()) {}
+
+void StageClock::Lap(const char* label)
+{
+    const double now = Seconds();
+    if (showStageTimes) std::fprintf(stderr, "orvane: time %7.3f s  %s\n", now - last, label);
+    last = now;
+}
 
 std::string Printable(const std::string& text)
 {

@@ -34,6 +34,19 @@ private:
     std::string label;
 };
 
+// With --timings, Lap(label) prints the wall-clock time since the clock started or since the
+// last lap on standard error ("orvane: time 1.234 s  label"), so a slow run shows where its
+// time went.
+void ShowStageTimes(bool show);
+class StageClock {
+public:
+    StageClock();
+    void Lap(const char* label);
+
+private:
+    double last;
+};
+
 // The text with every control byte but line breaks and tabs shown as \xNN: paths and decoder
 // words echoed raw could drive the terminal.
 std::string Printable(const std::string& text);

@@ -208,6 +208,8 @@ TEST_F(RoadsEndToEnd, HeightControlsWarningsVersionAndCleanStandardOutput)
     // The layer analysis' fit reaches standard output only when asked for.
     EXPECT_EQ(RunTool("relief ramp.png --only stack" + relief + "d", dir).out, "") << "nothing unless asked";
     EXPECT_NE(RunTool("relief ramp.png --only stack --plan edges --verbose" + relief + "d", dir).out.find('['), std::string::npos);
+    EXPECT_NE(RunTool("relief ramp.png --only stack --timings" + relief + "d", dir).err.find(" s  planning colours\n"),
+              std::string::npos) << "each stage's time, when asked";
     // A filament by transmission distance: one 0.2 mm layer of a 0.8 mm TD stops a quarter of the
     // light. The colour error is reported, and drawn beside the photo and the preview.
     const Json td = Json::parse(RunTool("relief ramp.png --colour 000000:1 --colour ffffff@0.8 --layer-height 0.2 "
