@@ -10,6 +10,7 @@
 #include <iterator>
 #include <sstream>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <zlib.h>
 #include <orvane/ImageLimits.h>
@@ -160,6 +161,7 @@ std::vector<OptionSpec> CommonOptions(const std::string& defaultFolder, const st
         {"json", "", "print a JSON summary on standard output"},
         {"quiet", "", "no progress bar"},
         {"timings", "", "print the time each stage of the run takes on standard error"},
+        {"threads", "N", "work on at most N cores (default: all; 1 works on one, with the same files)"},
         {"verbose", "", "list the files written on standard output (relief: and the layer analysis' fit, on standard "
                         "error with --json)"},
     };
@@ -182,6 +184,7 @@ CommonSettings ReadCommonSettings(const Arguments& args, const std::string& defa
     settings.quiet = args.Has("quiet");
     settings.verbose = args.Has("verbose");
     ShowStageTimes(args.Has("timings"));
+    if (args.Has("threads")) cv::setNumThreads(args.Integer("threads", 0, 1, 256));
     settings.exactMeshes = args.Has("exact-meshes");
     if (!args.Has("only")) {
         const std::vector<std::string>& chosen = defaultOutputs.empty() ? allowedOutputs : defaultOutputs;

@@ -1,9 +1,12 @@
 #include "PrintFrame.h"
 
 #include <algorithm>
+#include <exception>
 #include <limits>
+#include <numeric>
 #include <utility>
 
+#include <opencv2/core/utility.hpp>
 #include <orvane/MeshMerging.h>
 
 namespace orvane_cli {
@@ -11,7 +14,25 @@ namespace orvane_cli {
 void PreparePrint(const std::vector<Orvanes::OrvaneMesh*>& meshes, bool exact, ViewedFrom side)
 {
     if (exact) return;
-    for (Orvanes::OrvaneMesh* mesh : meshes) *mesh = Orvanes::MergeCoplanarFaces(*mesh);
+    // Each mesh merges on its own, so the meshes share the cores (--threads), largest first so
+    // that no core is left with a large one at the end; the result is the same in any order.
+    std::vector<size_t> order(meshes.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return meshes[a]->faces.size() > meshes[b]->faces.size(); });
+    std::vector<std::exception_ptr> failures(meshes.size());
+    cv::parallel_for_(cv::Range(0, static_cast<int>(order.size())), [&](const cv::Range& range) {
+        for (int k = range.start; k < range.end; ++k) {
+            Orvanes::OrvaneMesh* mesh = meshes[order[static_cast<size_t>(k)]];
+            try {
+                *mesh = Orvanes::MergeCoplanarFaces(*mesh);
+            } catch (...) {
+                failures[static_cast<size_t>(k)] = std::current_exception();
+            }
+        }
+    }, static_cast<double>(order.size()));
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
     // Merged meshes hold only vertices their faces use, so the extremes are the solid's.
     constexpr float kInfinity = std::numeric_limits<float>::infinity();
     float smallestX = kInfinity, largestX = -kInfinity, largestY = -kInfinity, lowestZ = kInfinity;
