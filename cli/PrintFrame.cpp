@@ -33,6 +33,11 @@ void PreparePrint(const std::vector<Orvanes::OrvaneMesh*>& meshes, bool exact, V
     }, static_cast<double>(order.size()));
     for (const std::exception_ptr& failure : failures)
         if (failure) std::rethrow_exception(failure);
+    PlacePrint(meshes, side);
+}
+
+void PlacePrint(const std::vector<Orvanes::OrvaneMesh*>& meshes, ViewedFrom side)
+{
     // Merged meshes hold only vertices their faces use, so the extremes are the solid's.
     constexpr float kInfinity = std::numeric_limits<float>::infinity();
     float smallestX = kInfinity, largestX = -kInfinity, largestY = -kInfinity, lowestZ = kInfinity;

@@ -19,6 +19,9 @@ enum class ViewedFrom { kAbove, kBelow };
 // they are, byte for byte.
 void PreparePrint(const std::vector<Orvanes::OrvaneMesh*>& meshes, bool exact, ViewedFrom side = ViewedFrom::kAbove);
 
+// The placing half of PreparePrint, for meshes merged already.
+void PlacePrint(const std::vector<Orvanes::OrvaneMesh*>& meshes, ViewedFrom side);
+
 // Stretches a height-map body (the library's, before PreparePrint) over the whole picture,
 // cols x rows pixels of pixelSize: the library puts its points at the pixels' centres, so
 // the body falls a pixel short of the print's size and of the voxel meshes it lies on.

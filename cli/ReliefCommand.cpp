@@ -2,14 +2,19 @@
 // one nozzle, and as one mesh per colour for several.
 #include <algorithm>
 #include <cstdio>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <limits>
 #include <cmath>
 #include <vector>
 
 #include <opencv2/core.hpp>
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <orvane/ColourDifference.h>
+#include <orvane/MeshMerging.h>
 #include <orvane/PhotoMeshCreater.h>
 #include <orvane/PhotosRelief.h>
 #include <orvane/StackPlanner.h>
@@ -85,6 +90,73 @@ void AddBorder(ReliefJob& job, FramedPhoto& framed, double borderMm)
 std::vector<NamedColour> DefaultPalette()
 {
     return {{ParseColour("000000:1", 1.0f, ""), "black"}, {ParseColour("ffffff:0.125", 1.0f, ""), "white"}};
+}
+
+
+// What GetVoxMeshes makes, each mesh merged as soon as it is made unless exact (so that only
+// one unmerged mesh per core is ever held), on two cores when there are two: a helper meshes
+// colours from the last one down while this thread meshes them from the first up until they
+// meet, each with a mesher of its own. Only this thread draws the bar; the helper's colours show
+// when done.
+void MeshColours(const Orvanes::PhotosRelief& relief, const ReliefJob& job, const cv::Mat& keep, bool exact,
+                 TerminalProgress& progress, std::vector<Orvanes::OrvaneMesh>& meshes,
+                 std::vector<Orvanes::LayerEntry>& colours)
+{
+    const std::vector<Orvanes::LayerEntry>& palette = relief.Palette();
+    const cv::Mat grid = relief.VoxelGrid(job.stack, job.baseCount, keep);
+    const size_t count = grid.empty() ? 0 : palette.size();
+    const auto beginOf = [&](size_t i) {
+        return static_cast<int>(static_cast<double>(i) / static_cast<double>(palette.size()) * 100.0);
+    };
+    std::vector<Orvanes::OrvaneMesh> all(count);
+    std::vector<char> listed(count, 0);
+    std::mutex claims;
+    size_t low = 0, high = count;
+    const auto claim = [&](bool fromLow, size_t& colour) {
+        std::lock_guard<std::mutex> lock(claims);
+        if (low == high) return false;
+        colour = fromLow ? low++ : --high;
+        return true;
+    };
+    const auto make = [&](Orvanes::PhotoMeshCreater& mesher, size_t i) {
+        all[i] = mesher.CreateMeshFromVox(grid, relief.PixelSize(), job.grid.layerHeight, job.grid.firstLayerHeight,
+                                          static_cast<int>(i), beginOf(i), beginOf(i + 1));
+        // A colour the stack leaves out still has the shell's vertices, and keeps its place.
+        listed[i] = !all[i].vertices.empty();
+        if (!exact) all[i] = Orvanes::MergeCoplanarFaces(all[i]);
+    };
+    std::exception_ptr helperFailure;
+    std::thread helper;
+    if (cv::getNumThreads() > 1 && count > 1)
+        helper = std::thread([&] {
+            try {
+                Orvanes::PhotoMeshCreater mesher(nullptr);
+                for (size_t i = 0; claim(false, i);) make(mesher, i);
+            } catch (...) {
+                helperFailure = std::current_exception();
+                std::lock_guard<std::mutex> lock(claims);
+                high = low;
+            }
+        });
+    try {
+        Orvanes::PhotoMeshCreater mesher(&progress);
+        for (size_t i = 0; claim(true, i); progress.SetProgress(beginOf(i + 1))) make(mesher, i);
+    } catch (...) {
+        {
+            std::lock_guard<std::mutex> lock(claims);
+            high = low;  // the helper stops after its current colour
+        }
+        if (helper.joinable()) helper.join();
+        throw;
+    }
+    if (helper.joinable()) helper.join();
+    if (helperFailure) std::rethrow_exception(helperFailure);
+    progress.SetProgress(100);
+    for (size_t i = 0; i < count; ++i)
+        if (listed[i]) {
+            meshes.push_back(std::move(all[i]));
+            colours.push_back(palette[i]);
+        }
 }
 
 }  // namespace
@@ -243,12 +315,10 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         std::vector<Orvanes::OrvaneMesh> meshes;
         std::vector<Orvanes::LayerEntry> colours;
         progress.Begin("colour meshes");
-        relief.GetVoxMeshes(job.stack, job.grid.layerHeight, job.grid.firstLayerHeight, job.baseCount,
-                            relief.PixelSize(), keep, meshes, colours);
+        MeshColours(relief, job, keep, settings.exactMeshes, progress, meshes, colours);
         progress.End();
-        clock.Lap("colour meshes");
-        PreparePrint(Pointers(meshes), settings.exactMeshes);
-        clock.Lap("colours: merging and placing");
+        if (!settings.exactMeshes) PlacePrint(Pointers(meshes), ViewedFrom::kAbove);
+        clock.Lap("colour meshes, merged and placed");
         ThreeMfProject project{"relief", {}, {}, job.grid.layerHeight, job.grid.firstLayerHeight};
         const auto label = [&](size_t k) { return "colour-" + std::to_string(k + 1) + "-" + HexOf(colours[k]); };
         for (size_t k = 0; k < meshes.size(); ++k) {

@@ -27,6 +27,29 @@ int PaletteLabel(const std::vector<LayerEntry>& palette, const LayerEntry& colou
     return static_cast<int>(palette.size());
 }
 
+void CheckVoxelRequest(cv::Size size, size_t paletteSize, int baseCount, const cv::Mat& keep)
+{
+    if (!keep.empty() && (keep.type() != CV_8UC1 || keep.size() != size))
+        throw std::invalid_argument("GetVoxMeshes: the keep mask is not one 8-bit channel of the working size " +
+                                    std::to_string(size.width) + " x " + std::to_string(size.height));
+    if (paletteSize > kMaxPaletteSize)
+        throw std::invalid_argument("GetVoxMeshes: a palette of " + std::to_string(paletteSize) +
+                                    " colours exceeds the limit of " + std::to_string(kMaxPaletteSize) +
+                                    " that byte voxel labels can tell apart");
+    if (baseCount < 0)
+        throw std::invalid_argument("GetVoxMeshes: base count " + std::to_string(baseCount) +
+                                    " is below the minimum of 0");
+}
+
+// Channel 0 is the top level: the relief levels come before the base levels.
+cv::Mat LeftOutEmptied(cv::Mat grid, const cv::Mat& keep, int baseCount, size_t paletteSize)
+{
+    if (!grid.empty())
+        detail::EmptyLeftOut(grid, keep, grid.channels() - baseCount, static_cast<uint8_t>(paletteSize + 1),
+                             "GetVoxMeshes");
+    return grid;
+}
+
 }  // namespace
 
 // The planes take the size of the current grey image, not of the last preview: the grid then
@@ -77,28 +100,21 @@ void PhotosRelief::GetVoxMeshes(const std::vector<LayerEntry>& stack, double lay
     GetVoxMeshes(stack, layerHeight, bottomLayerHeight, baseCount, voxelSize, cv::Mat(), meshes, colours);
 }
 
+cv::Mat PhotosRelief::VoxelGrid(const std::vector<LayerEntry>& stack, int baseCount, const cv::Mat& keep) const
+{
+    CheckVoxelRequest(greyImage.size(), palette.size(), baseCount, keep);
+    return LeftOutEmptied(GetReliefVox(stack, baseCount), keep, baseCount, palette.size());
+}
+
 void PhotosRelief::GetVoxMeshes(const std::vector<LayerEntry>& stack, double layerHeight, double bottomLayerHeight,
                                 int baseCount, double voxelSize, const cv::Mat& keep,
                                 std::vector<OrvaneMesh>& meshes, std::vector<LayerEntry>& colours)
 {
-    if (!keep.empty() && (keep.type() != CV_8UC1 || keep.size() != greyImage.size()))
-        throw std::invalid_argument("GetVoxMeshes: the keep mask is not one 8-bit channel of the working size " +
-                                    std::to_string(greyImage.cols) + " x " + std::to_string(greyImage.rows));
-    if (palette.size() > kMaxPaletteSize)
-        throw std::invalid_argument("GetVoxMeshes: a palette of " + std::to_string(palette.size()) +
-                                    " colours exceeds the limit of " + std::to_string(kMaxPaletteSize) +
-                                    " that byte voxel labels can tell apart");
-    if (baseCount < 0)
-        throw std::invalid_argument("GetVoxMeshes: base count " + std::to_string(baseCount) +
-                                    " is below the minimum of 0");
+    CheckVoxelRequest(greyImage.size(), palette.size(), baseCount, keep);
     meshes.clear();
     colours.clear();
 
-    cv::Mat grid = GetReliefVox(stack, baseCount);
-    // Channel 0 is the top level: the relief levels come before the base levels.
-    if (!grid.empty())
-        detail::EmptyLeftOut(grid, keep, grid.channels() - baseCount, static_cast<uint8_t>(palette.size() + 1),
-                             "GetVoxMeshes");
+    const cv::Mat grid = LeftOutEmptied(GetReliefVox(stack, baseCount), keep, baseCount, palette.size());
     // One mesher for all colours: its vertex table keeps its capacity from colour to colour.
     PhotoMeshCreater mesher(progress);
     const size_t paletteSize = palette.size();

@@ -69,6 +69,13 @@ public:
                       int baseCount, double voxelSize, const cv::Mat& keep, std::vector<OrvaneMesh>& meshes,
                       std::vector<LayerEntry>& colours);
 
+    // The voxel grid GetVoxMeshes meshes (with the same keep), one byte per voxel: palette
+    // position p where colour p prints, the palette size for a level whose colour is not in the
+    // palette, the palette size + 1 for empty space; channel 0 is the top level. Mesh label p
+    // with PhotoMeshCreater::CreateMeshFromVox, one mesher per thread, for what GetVoxMeshes
+    // gives. Empty for an empty stack with no base levels; throws as GetVoxMeshes does.
+    cv::Mat VoxelGrid(const std::vector<LayerEntry>& stack, int baseCount, const cv::Mat& keep) const;
+
     // The order a palette is kept in: blue, then green, then red ascending; opacity takes no
     // part, so entries of equal colour keep no fixed order; NaN sorts after every number.
     static void SortPalette(std::vector<LayerEntry>& palette);
