@@ -316,19 +316,20 @@ public:
             }
         }
         RadixSort(lines, &lineIds);
+        linePlace.resize(lines.size());
+        for (uint32_t i = 0; i < lines.size(); ++i) linePlace[3 * size_t(lineIds[i]) + size_t(lines[i] >> (3 * pack.b))] = i;
     }
 
     uint32_t IdOf(const Point& p) const { return ids.Find(pack.PointKey(p)); }  // KeyTable::kMissing if none
     Point PointAt(uint32_t id) const { return pack.PointOf(points[id]); }
     size_t Size() const { return points.size(); }
 
-    // Positions along axis and ids of the points strictly between from and to on the line through p.
+    // Positions along axis and ids of the points strictly between two points on a line along axis.
     template <typename Visit>
-    void Between(int axis, const Point& p, uint32_t from, uint32_t to, Visit&& visit) const
+    void Between(int axis, uint32_t lowId, uint32_t highId, Visit&& visit) const
     {
-        const uint64_t lo = pack.LineKey(axis, p, from), hi = pack.LineKey(axis, p, to);
-        for (auto it = std::upper_bound(lines.begin(), lines.end(), lo); it != lines.end() && *it < hi; ++it)
-            visit(uint32_t(*it & pack.mask), lineIds[size_t(it - lines.begin())]);
+        for (size_t i = linePlace[3 * size_t(lowId) + size_t(axis)] + 1; i < linePlace[3 * size_t(highId) + size_t(axis)]; ++i)
+            visit(uint32_t(lines[i] & pack.mask), lineIds[i]);
     }
 
 private:
@@ -337,6 +338,7 @@ private:
     KeyTable ids;
     std::vector<uint64_t> lines;
     std::vector<uint32_t> lineIds;
+    std::vector<uint32_t> linePlace;  // per point and axis, where the point is in lines
 };
 
 // Triangles of merged faces, as point ids, wound as the plane's faces were.
@@ -386,19 +388,20 @@ private:
         Point p{};
         p[a] = plane;
         p[axis == AxisP(a) ? AxisQ(a) : AxisP(a)] = other;
-        chain.clear();
         p[axis] = from;
-        chain.push_back({index.IdOf(p), 0});
-        const size_t first = chain.size();
-        index.Between(axis, p, std::min(from, to), std::max(from, to), [&](uint32_t t, uint32_t id) {
+        const uint32_t fromId = index.IdOf(p);
+        p[axis] = to;
+        const uint32_t toId = index.IdOf(p);
+        chain.clear();
+        chain.push_back({fromId, 0});
+        index.Between(axis, from < to ? fromId : toId, from < to ? toId : fromId, [&](uint32_t t, uint32_t id) {
             chain.push_back({id, from < to ? t - from : from - t});
             Cover(id, axis, t, other);
         });
-        if (from > to) std::reverse(chain.begin() + long(first), chain.end());
-        p[axis] = to;
-        chain.push_back({index.IdOf(p), from < to ? to - from : from - to});
-        Cover(chain.front().id, axis, from, other);
-        Cover(chain.back().id, axis, to, other);
+        if (from > to) std::reverse(chain.begin() + 1, chain.end());
+        chain.push_back({toId, from < to ? to - from : from - to});
+        Cover(fromId, axis, from, other);
+        Cover(toId, axis, to, other);
     }
 
     // The cells of the rectangle around a point on its border, at position t along axis.
@@ -1044,21 +1047,36 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
         }
         merged.faces[c / 3][c % 3] = vertexOf[root];
     }
-    KeyTable inputVertexOf(pointOfVertex.size());
-    for (const uint32_t point : pointOfVertex) inputVertexOf[pack.PointKey(points.PointAt(point))] = KeyTable::kMissing - 1;
+    // Each point takes the first input vertex standing on it. Most input vertices stand where
+    // the merged mesh has none: a bit per hashed point, small enough to stay in cache, turns
+    // most of them away before a probe of the point table.
+    constexpr uint32_t kUnused = KeyTable::kMissing, kNoInput = KeyTable::kMissing - 1;
+    std::vector<uint32_t> inputVertexOf(points.Size(), kUnused);
+    size_t filterBits = 64;
+    while (filterBits < 8 * pointOfVertex.size()) filterBits *= 2;
+    std::vector<uint64_t> filter(filterBits / 64, 0);
+    const auto filterBit = [&](uint64_t key) { return size_t((key * 0x9E3779B97F4A7C15ull) >> 24) & (filterBits - 1); };
+    for (const uint32_t point : pointOfVertex) {
+        inputVertexOf[point] = kNoInput;
+        const size_t bit = filterBit(pack.PointKey(points.PointAt(point)));
+        filter[bit / 64] |= uint64_t(1) << (bit % 64);
+    }
     for (size_t v = 0; v < vertexCount; ++v) {
         if (!referenced[v]) continue;
-        const uint64_t key = pack.PointKey(lattice[v]);
-        if (inputVertexOf.Find(key) == KeyTable::kMissing - 1) inputVertexOf[key] = uint32_t(v);
+        const size_t bit = filterBit(pack.PointKey(lattice[v]));
+        if (!((filter[bit / 64] >> (bit % 64)) & 1)) continue;
+        const uint32_t point = points.IdOf(lattice[v]);
+        if (point != KeyTable::kMissing && inputVertexOf[point] == kNoInput) inputVertexOf[point] = uint32_t(v);
     }
     merged.vertices.reserve(pointOfVertex.size());
     for (const uint32_t point : pointOfVertex) {
-        const Point& at = points.PointAt(point);
-        const uint32_t v = inputVertexOf.Find(pack.PointKey(at));
-        if (v == KeyTable::kMissing - 1)
+        const uint32_t v = inputVertexOf[point];
+        if (v == kNoInput) {
+            const Point& at = points.PointAt(point);
             merged.vertices.emplace_back(coordinateOf[0][at[0]], coordinateOf[1][at[1]], coordinateOf[2][at[2]]);
-        else
+        } else {
             merged.vertices.push_back(mesh.vertices[v]);
+        }
     }
     PartEdgesSharedTwice(merged, sharedEdgePairs, partners);
     merged.faces = PartnersFirst(std::move(merged.faces), std::move(partners));
