@@ -316,19 +316,20 @@ public:
             }
         }
         RadixSort(lines, &lineIds);
+        linePlace.resize(lines.size());
+        for (uint32_t i = 0; i < lines.size(); ++i) linePlace[3 * size_t(lineIds[i]) + size_t(lines[i] >> (3 * pack.b))] = i;
     }
 
     uint32_t IdOf(const Point& p) const { return ids.Find(pack.PointKey(p)); }  // KeyTable::kMissing if none
     Point PointAt(uint32_t id) const { return pack.PointOf(points[id]); }
     size_t Size() const { return points.size(); }
 
-    // Positions along axis and ids of the points strictly between from and to on the line through p.
+    // Positions along axis and ids of the points strictly between two points on a line along axis.
     template <typename Visit>
-    void Between(int axis, const Point& p, uint32_t from, uint32_t to, Visit&& visit) const
+    void Between(int axis, uint32_t lowId, uint32_t highId, Visit&& visit) const
     {
-        const uint64_t lo = pack.LineKey(axis, p, from), hi = pack.LineKey(axis, p, to);
-        for (auto it = std::upper_bound(lines.begin(), lines.end(), lo); it != lines.end() && *it < hi; ++it)
-            visit(uint32_t(*it & pack.mask), lineIds[size_t(it - lines.begin())]);
+        for (size_t i = linePlace[3 * size_t(lowId) + size_t(axis)] + 1; i < linePlace[3 * size_t(highId) + size_t(axis)]; ++i)
+            visit(uint32_t(lines[i] & pack.mask), lineIds[i]);
     }
 
 private:
@@ -337,15 +338,21 @@ private:
     KeyTable ids;
     std::vector<uint64_t> lines;
     std::vector<uint32_t> lineIds;
+    std::vector<uint32_t> linePlace;  // per point and axis, where the point is in lines
 };
 
 // Triangles of merged faces, as point ids, wound as the plane's faces were.
 class Emitter {
 public:
-    Emitter(const PointIndex& pointIndex, std::vector<std::array<uint32_t, 3>>& output)
-        : index(pointIndex), faces(output)
+    Emitter(const PointIndex& pointIndex, std::vector<std::array<uint32_t, 3>>& output, std::vector<uint8_t>& outputPlanes)
+        : index(pointIndex), faces(output), planes(outputPlanes), quadrants(pointIndex.Size(), 0)
     {
     }
+
+    // Per point, for each oriented plane (4 bits at 4 (2 axis + counter-clockwise)), which of
+    // the four cells around it the rectangles of that plane cover: bit dp + 2 dq, where dp is 1
+    // for the cell on the higher side along p.
+    const std::vector<uint32_t>& Quadrants() const { return quadrants; }
 
     // Every point on the rectangle's border is a vertex of it, so no neighbour's corner ends
     // inside one of its edges. The rectangle is cut along the diagonal from (p1, q0) to (p0, q1);
@@ -356,6 +363,8 @@ public:
         flip = !r.counterClockwise;
         a = r.a;
         plane = r.plane;
+        rect = &r;
+        quadrantShift = 4 * (2 * r.a + int(r.counterClockwise));
         // From corner (p0, q0): along p at q0 and along q at p0.
         Chain(AxisP(a), r.q0, r.p0, r.p1, chainP);
         Chain(AxisQ(a), r.p0, r.q0, r.q1, chainQ);
@@ -379,21 +388,37 @@ private:
         Point p{};
         p[a] = plane;
         p[axis == AxisP(a) ? AxisQ(a) : AxisP(a)] = other;
-        chain.clear();
         p[axis] = from;
-        chain.push_back({index.IdOf(p), 0});
-        const size_t first = chain.size();
-        index.Between(axis, p, std::min(from, to), std::max(from, to), [&](uint32_t t, uint32_t id) {
-            chain.push_back({id, from < to ? t - from : from - t});
-        });
-        if (from > to) std::reverse(chain.begin() + long(first), chain.end());
+        const uint32_t fromId = index.IdOf(p);
         p[axis] = to;
-        chain.push_back({index.IdOf(p), from < to ? to - from : from - to});
+        const uint32_t toId = index.IdOf(p);
+        chain.clear();
+        chain.push_back({fromId, 0});
+        index.Between(axis, from < to ? fromId : toId, from < to ? toId : fromId, [&](uint32_t t, uint32_t id) {
+            chain.push_back({id, from < to ? t - from : from - t});
+            Cover(id, axis, t, other);
+        });
+        if (from > to) std::reverse(chain.begin() + 1, chain.end());
+        chain.push_back({toId, from < to ? to - from : from - to});
+        Cover(fromId, axis, from, other);
+        Cover(toId, axis, to, other);
+    }
+
+    // The cells of the rectangle around a point on its border, at position t along axis.
+    void Cover(uint32_t id, int axis, uint32_t t, uint32_t other)
+    {
+        const uint32_t vp = axis == AxisP(a) ? t : other, vq = axis == AxisP(a) ? other : t;
+        // Bit 0: the cells below the point along that axis, bit 1: those above.
+        const uint32_t dp = (vp > rect->p0 ? 1u : 0u) | (vp < rect->p1 ? 2u : 0u);
+        const uint32_t dq = (vq > rect->q0 ? 1u : 0u) | (vq < rect->q1 ? 2u : 0u);
+        const uint32_t bits = ((dq & 1u) ? dp : 0u) | ((dq & 2u) ? dp << 2 : 0u);
+        quadrants[id] |= bits << quadrantShift;
     }
 
     void Emit(uint32_t v0, uint32_t v1, uint32_t v2)
     {
         faces.push_back(flip ? std::array<uint32_t, 3>{v0, v2, v1} : std::array<uint32_t, 3>{v0, v1, v2});
+        planes.push_back(uint8_t(2 * a + int(!flip)));
     }
 
     // chainP and chainQ leave one corner at a right angle, counter-clockwise from P to Q.
@@ -418,10 +443,242 @@ private:
 
     const PointIndex& index;
     std::vector<std::array<uint32_t, 3>>& faces;
+    std::vector<uint8_t>& planes;
+    std::vector<uint32_t> quadrants;
     std::vector<Stop> chainP, chainQ;
+    const Rectangle* rect = nullptr;
+    int quadrantShift = 0;
     bool flip = false;
     int a = 0;
     uint32_t plane = 0;
+};
+
+// Ear clipping of a simple polygon (Meisters' two ears: one always exists), given its corners'
+// in-plane positions in order and the sign of its winding. A corner is clipped only where it
+// turns strictly and no other corner lies in or on the triangle it cuts off, so no triangle is
+// flat and no corner ends up inside an edge. Appends triangles of polygon positions; false
+// when the polygon turns out not to be simple.
+bool ClipEars(const std::vector<std::array<int64_t, 2>>& at, int64_t sign, std::vector<std::array<uint32_t, 3>>& out)
+{
+    const uint32_t m = uint32_t(at.size());
+    std::vector<uint32_t> prev(m), next(m);
+    for (uint32_t i = 0; i < m; ++i) {
+        prev[i] = (i + m - 1) % m;
+        next[i] = (i + 1) % m;
+    }
+    const auto turn = [&](uint32_t i, uint32_t j, uint32_t k) {
+        return sign * ((at[j][0] - at[i][0]) * (at[k][1] - at[i][1]) - (at[j][1] - at[i][1]) * (at[k][0] - at[i][0]));
+    };
+    uint32_t remaining = m, i = 0, misses = 0;
+    while (remaining > 3) {
+        const uint32_t a = prev[i], c = next[i];
+        bool ear = turn(a, i, c) > 0;
+        for (uint32_t j = next[c]; ear && j != a; j = next[j]) ear = !(turn(a, i, j) >= 0 && turn(i, c, j) >= 0 && turn(c, a, j) >= 0);
+        if (!ear) {
+            if (++misses > remaining) return false;
+            i = c;
+            continue;
+        }
+        out.push_back({a, i, c});
+        next[a] = c;
+        prev[c] = a;
+        --remaining;
+        misses = 0;
+        i = a;
+    }
+    if (turn(prev[i], i, next[i]) <= 0) return false;
+    out.push_back({prev[i], i, next[i]});
+    return true;
+}
+
+// Lattice points that some rectangle has on its border but that no region of coplanar faces
+// turns at, and that no kept triangle uses: inside a region, or where two regions meet along
+// a straight crease. Such a point is a vertex only because of where the rectangles were cut,
+// and every triangulation of a closed surface has two triangles per vertex (Euler), so each one
+// dropped saves two. Its triangles in each plane are replaced by a triangulation of the polygon
+// around it; along a crease both planes drop it together, so their shared edge stays one edge.
+class PointDropper {
+public:
+    PointDropper(const PointIndex& pointIndex, std::vector<std::array<uint32_t, 3>>& mergedFaces,
+                 std::vector<uint8_t>& facePlanes)
+        : index(pointIndex), faces(mergedFaces), planes(facePlanes)
+    {
+    }
+
+    void Run(const std::vector<uint32_t>& quadrants, const std::vector<bool>& keptPoint)
+    {
+        std::vector<uint32_t> candidates;
+        slotOf.assign(index.Size(), kNone);
+        for (uint32_t point = 0; point < index.Size(); ++point)
+            if (!keptPoint[point] && Droppable(quadrants[point])) {
+                slotOf[point] = uint32_t(candidates.size());
+                candidates.push_back(point);
+            }
+        if (candidates.empty()) return;
+        head.assign(candidates.size(), kNone);
+        links.clear();
+        alive.assign(faces.size(), true);
+        for (uint32_t t = 0; t < faces.size(); ++t) Register(t);
+        for (current = 0; current < candidates.size(); ++current) Drop(candidates[current]);
+        size_t kept = 0;
+        for (size_t t = 0; t < faces.size(); ++t)
+            if (alive[t]) {
+                faces[kept] = faces[t];
+                planes[kept++] = planes[t];
+            }
+        faces.resize(kept);
+        planes.resize(kept);
+    }
+
+private:
+    static constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
+    // Stars with more triangles than this keep their point: clipping takes up to the cube of the count.
+    static constexpr size_t kMaxStar = 64;
+
+    // Whether the cells around a point, per oriented plane, make it needless: all four of one
+    // plane and nothing else, or a straight border in two planes across different axes whose
+    // borders run along the same line. Anything else (a turn, two solids touching, two
+    // orientations of one plane) keeps the point.
+    static bool Droppable(uint32_t quadrants)
+    {
+        int planeCount = 0, lineAxis = -1, firstAxis = -1;
+        bool full = false;
+        for (int oriented = 0; oriented < 6; ++oriented) {
+            const uint32_t m = (quadrants >> (4 * oriented)) & 15u;
+            if (m == 0) continue;
+            ++planeCount;
+            const int a = oriented / 2;
+            full = m == 15;
+            int along = -1;
+            if (m == 3 || m == 12) along = AxisP(a);  // the cells on one side in q: the border runs along p
+            if (m == 5 || m == 10) along = AxisQ(a);
+            if (planeCount == 1) {
+                firstAxis = a;
+                lineAxis = along;
+            } else if (along < 0 || along != lineAxis || a == firstAxis) {
+                return false;
+            }
+        }
+        return (planeCount == 1 && full) || (planeCount == 2 && lineAxis >= 0);
+    }
+
+    // Remembers triangle t for the candidates among its corners not dropped yet.
+    void Register(uint32_t t)
+    {
+        for (const uint32_t v : faces[t]) {
+            const uint32_t slot = slotOf[v];
+            if (slot == kNone || slot < current) continue;
+            links.push_back({t, head[slot]});
+            head[slot] = uint32_t(links.size() - 1);
+        }
+    }
+
+    void Drop(uint32_t point)
+    {
+        star.clear();
+        for (uint32_t l = head[slotOf[point]]; l != kNone; l = links[l].second) {
+            const uint32_t t = links[l].first;
+            if (alive[t] && (faces[t][0] == point || faces[t][1] == point || faces[t][2] == point)) star.push_back(t);
+        }
+        std::sort(star.begin(), star.end());
+        star.erase(std::unique(star.begin(), star.end()), star.end());
+        if (star.empty() || star.size() > kMaxStar) return;
+        // The star's triangles by plane: at most two planes, each one fan around the point.
+        std::stable_sort(star.begin(), star.end(), [&](uint32_t x, uint32_t y) { return planes[x] < planes[y]; });
+        const bool border = planes[star.front()] != planes[star.back()];
+        replacement.clear();
+        replacedPlane.clear();
+        for (size_t begin = 0; begin < star.size();) {
+            size_t end = begin + 1;
+            while (end < star.size() && planes[star[end]] == planes[star[begin]]) ++end;
+            if (!Refill(point, begin, end, border)) return;
+            begin = end;
+        }
+        // Each plane's new triangles take the first of its old slots; the rest die.
+        size_t r = 0;
+        for (size_t s = 0; s < star.size(); ++s) {
+            const uint32_t t = star[s];
+            if (r < replacement.size() && replacedPlane[r] == planes[t]) {
+                faces[t] = replacement[r++];
+                Register(t);
+            } else {
+                alive[t] = false;
+            }
+        }
+    }
+
+    // Triangulates the polygon around point left by the star's triangles [begin, end) of one
+    // plane, appending to replacement; false when they are not one fan around it, closed or
+    // (border) ending on both sides of it.
+    bool Refill(uint32_t point, size_t begin, size_t end, bool border)
+    {
+        const int a = planes[star[begin]] / 2;
+        const Point centre = index.PointAt(point);
+        auto inPlane = [&](uint32_t id) {
+            const Point v = index.PointAt(id);
+            return std::array<int64_t, 2>{int64_t(v[AxisP(a)]) - centre[AxisP(a)], int64_t(v[AxisQ(a)]) - centre[AxisQ(a)]};
+        };
+        // The fan's outer edges, each from the corner after the point to the one before it.
+        ring.clear();
+        int64_t sign = 0;
+        for (size_t s = begin; s < end; ++s) {
+            const auto& f = faces[star[s]];
+            const int k = f[0] == point ? 0 : f[1] == point ? 1 : 2;
+            const uint32_t from = f[(k + 1) % 3], to = f[(k + 2) % 3];
+            const auto u = inPlane(from), w = inPlane(to);
+            const int64_t cross = u[0] * w[1] - u[1] * w[0];
+            if (cross == 0 || (sign != 0 && (cross > 0) != (sign > 0))) return false;
+            sign = cross > 0 ? 1 : -1;
+            ring.push_back({from, to});
+        }
+        // Chain the edges from the one whose start no edge ends at (a border fan), else any.
+        const size_t n = ring.size();
+        size_t first = 0;
+        for (size_t i = 0; i < n; ++i)
+            if (std::none_of(ring.begin(), ring.end(), [&](const auto& e) { return e.second == ring[i].first; })) first = i;
+        polygon.assign(1, ring[first].first);
+        uint32_t at = ring[first].second;
+        for (size_t step = 1; step < n; ++step) {
+            polygon.push_back(at);
+            const auto next = std::find_if(ring.begin(), ring.end(), [&](const auto& e) { return e.first == at; });
+            if (next == ring.end()) return false;
+            at = next->second;
+        }
+        if (!border) {
+            if (at != polygon.front()) return false;
+        } else {
+            // A border fan: the ends lie on opposite sides of the point on one straight line,
+            // which becomes the edge between them.
+            polygon.push_back(at);
+            const auto u = inPlane(polygon.front()), w = inPlane(at);
+            if (u[0] * w[1] - u[1] * w[0] != 0 || u[0] * w[0] + u[1] * w[1] >= 0) return false;
+        }
+        distinct = polygon;
+        std::sort(distinct.begin(), distinct.end());
+        if (std::adjacent_find(distinct.begin(), distinct.end()) != distinct.end()) return false;
+        coordinates.clear();
+        for (const uint32_t id : polygon) coordinates.push_back(inPlane(id));
+        clipped.clear();
+        if (!ClipEars(coordinates, sign, clipped)) return false;
+        for (const auto& c : clipped) {
+            replacement.push_back({polygon[c[0]], polygon[c[1]], polygon[c[2]]});
+            replacedPlane.push_back(planes[star[begin]]);
+        }
+        return true;
+    }
+
+    const PointIndex& index;
+    std::vector<std::array<uint32_t, 3>>& faces;
+    std::vector<uint8_t>& planes;
+    std::vector<uint32_t> slotOf, head;
+    std::vector<std::pair<uint32_t, uint32_t>> links;  // triangle, next link of the same candidate
+    std::vector<bool> alive;
+    uint32_t current = 0;
+    std::vector<uint32_t> star, polygon, distinct;
+    std::vector<std::pair<uint32_t, uint32_t>> ring;
+    std::vector<std::array<int64_t, 2>> coordinates;
+    std::vector<std::array<uint32_t, 3>> clipped, replacement;
+    std::vector<uint8_t> replacedPlane;
 };
 
 // Union-find over triangle corners.
@@ -700,8 +957,15 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
     const PointIndex points(std::move(pointKeys), pack);
 
     std::vector<std::array<uint32_t, 3>> faces;
-    Emitter emitter(points, faces);
-    for (const Rectangle& r : rects) emitter.Add(r);
+    {
+        std::vector<uint8_t> planes;
+        Emitter emitter(points, faces, planes);
+        for (const Rectangle& r : rects) emitter.Add(r);
+        std::vector<bool> keptPoint(points.Size(), false);
+        for (const uint32_t t : kept)
+            for (int k = 0; k < 3; ++k) keptPoint[points.IdOf(pointOf(mesh.faces[t][k]))] = true;
+        PointDropper(points, faces, planes).Run(emitter.Quadrants(), keptPoint);
+    }
     for (const uint32_t t : kept) {
         const Face& f = mesh.faces[t];
         faces.push_back({points.IdOf(pointOf(f[0])), points.IdOf(pointOf(f[1])), points.IdOf(pointOf(f[2]))});
@@ -783,21 +1047,36 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
         }
         merged.faces[c / 3][c % 3] = vertexOf[root];
     }
-    KeyTable inputVertexOf(pointOfVertex.size());
-    for (const uint32_t point : pointOfVertex) inputVertexOf[pack.PointKey(points.PointAt(point))] = KeyTable::kMissing - 1;
+    // Each point takes the first input vertex standing on it. Most input vertices stand where
+    // the merged mesh has none: a bit per hashed point, small enough to stay in cache, turns
+    // most of them away before a probe of the point table.
+    constexpr uint32_t kUnused = KeyTable::kMissing, kNoInput = KeyTable::kMissing - 1;
+    std::vector<uint32_t> inputVertexOf(points.Size(), kUnused);
+    size_t filterBits = 64;
+    while (filterBits < 8 * pointOfVertex.size()) filterBits *= 2;
+    std::vector<uint64_t> filter(filterBits / 64, 0);
+    const auto filterBit = [&](uint64_t key) { return size_t((key * 0x9E3779B97F4A7C15ull) >> 24) & (filterBits - 1); };
+    for (const uint32_t point : pointOfVertex) {
+        inputVertexOf[point] = kNoInput;
+        const size_t bit = filterBit(pack.PointKey(points.PointAt(point)));
+        filter[bit / 64] |= uint64_t(1) << (bit % 64);
+    }
     for (size_t v = 0; v < vertexCount; ++v) {
         if (!referenced[v]) continue;
-        const uint64_t key = pack.PointKey(lattice[v]);
-        if (inputVertexOf.Find(key) == KeyTable::kMissing - 1) inputVertexOf[key] = uint32_t(v);
+        const size_t bit = filterBit(pack.PointKey(lattice[v]));
+        if (!((filter[bit / 64] >> (bit % 64)) & 1)) continue;
+        const uint32_t point = points.IdOf(lattice[v]);
+        if (point != KeyTable::kMissing && inputVertexOf[point] == kNoInput) inputVertexOf[point] = uint32_t(v);
     }
     merged.vertices.reserve(pointOfVertex.size());
     for (const uint32_t point : pointOfVertex) {
-        const Point& at = points.PointAt(point);
-        const uint32_t v = inputVertexOf.Find(pack.PointKey(at));
-        if (v == KeyTable::kMissing - 1)
+        const uint32_t v = inputVertexOf[point];
+        if (v == kNoInput) {
+            const Point& at = points.PointAt(point);
             merged.vertices.emplace_back(coordinateOf[0][at[0]], coordinateOf[1][at[1]], coordinateOf[2][at[2]]);
-        else
+        } else {
             merged.vertices.push_back(mesh.vertices[v]);
+        }
     }
     PartEdgesSharedTwice(merged, sharedEdgePairs, partners);
     merged.faces = PartnersFirst(std::move(merged.faces), std::move(partners));

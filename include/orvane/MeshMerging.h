@@ -6,9 +6,12 @@
 namespace Orvanes {
 
 // Merges the flat, axis-aligned faces of a lattice mesh (the voxel meshes CreateMeshFromVox
-// makes, and the height-map bodies CreateMeshByHeightMap makes) into rectangles and
-// triangulates them again with no point inside them, so the solid, its volume and every
-// cross-section stay as they were: every vertex keeps the coordinates of an input vertex (in
+// makes, and the height-map bodies CreateMeshByHeightMap makes) and triangulates each flat
+// region again with vertices only where the surface turns: no point inside a flat region or
+// along a straight crease between two keeps a vertex, unless a kept triangle or two solids
+// touching there need it, so a closed surface comes out with about two triangles per vertex it
+// must have. The solid, its volume and every cross-section stay as they were: every vertex
+// keeps the coordinates of an input vertex (in
 // meshes whose faces are not all unit cells of the lattice, a point no input vertex stands on
 // takes its coordinates from input vertices on each axis).
 //
