@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <future>
 #include <limits>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include <opencv2/core/utility.hpp>
 #include <orvane/PhotosBase.h>
+#include <orvane/StlFacets.h>
 
 #include "Zip.h"
 
@@ -302,9 +304,28 @@ std::string WriteStl(OutputFolder& folder, const std::string& name, Orvanes::Orv
         throw std::runtime_error(name + " would hold " + std::to_string(faceCount) + " triangles; an STL file holds at "
                                  "most " + std::to_string(kMostTriangles) + " here: use a larger --pixel-size, or "
                                  "the 3MF file (leave it out of --only)");
-    int size = 0;
-    const std::unique_ptr<const char[]> bytes(Orvanes::PhotosBase().GetSTLStream(std::move(mesh), size));
-    return folder.Write(name, "stl", bytes.get(), static_cast<size_t>(size), faceCount);
+    // The library's STL bytes, filled in bands on the cores (--threads).
+    const auto faces = static_cast<size_t>(faceCount);
+    const size_t size = 84 + 50 * faces;
+    const std::unique_ptr<char[]> bytes(new char[size]);
+    Orvanes::WriteStlHeader(faces, bytes.get());
+    constexpr size_t kBand = 1 << 16;
+    const int bands = static_cast<int>((faces + kBand - 1) / kBand);
+    std::vector<std::exception_ptr> failures(static_cast<size_t>(bands));
+    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+        for (int band = range.start; band < range.end; ++band) {
+            const size_t first = static_cast<size_t>(band) * kBand, last = std::min(faces, first + kBand);
+            try {
+                Orvanes::WriteStlFacets(mesh, first, last, bytes.get() + 84 + 50 * first);
+            } catch (...) {
+                failures[static_cast<size_t>(band)] = std::current_exception();
+            }
+        }
+    });
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
+    mesh = Orvanes::OrvaneMesh();  // released before the file is written
+    return folder.Write(name, "stl", bytes.get(), size, faceCount);
 }
 
 ThreeMfPart PartOf(const std::string& name, const Orvanes::OrvaneMesh* mesh, const Eigen::Vector4f& entry, int extruder)

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "PhotosBase.h"
+#include "StlFacets.h"
 
 namespace Orvanes {
 namespace {
@@ -24,30 +25,24 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the writer copies floa
 
 }  // namespace
 
-const char* PhotosBase::GetSTLStream(OrvaneMesh mesh, int& size) const
+void WriteStlHeader(size_t faceCount, char* out)
 {
-    const size_t faceCount = mesh.faces.size();
-    const unsigned long long total = kStlHeaderBytes + 4 + kStlFacetBytes * static_cast<unsigned long long>(faceCount);
-    if (total > static_cast<unsigned long long>(std::numeric_limits<int32_t>::max()))
-        throw std::length_error("GetSTLStream: " + std::to_string(faceCount) +
-                                " triangles need " + std::to_string(total) +
-                                " bytes, more than a 32-bit signed size can report");
-    size = static_cast<int>(total);
-
-    // Every byte is written below, so the block needs no zero fill first. The block is held
-    // until the end so that a bad index found on the way releases it.
-    std::unique_ptr<char[]> owned(new char[total]);
-    char* block = owned.get();
-    const auto vertexCount = static_cast<uint32_t>(std::min<size_t>(mesh.vertices.size(), UINT32_MAX));
-    std::memset(block, ' ', kStlHeaderBytes);
-    block[1] = 0;
-    block[2] = 0;
+    std::memset(out, ' ', kStlHeaderBytes);
+    out[1] = 0;
+    out[2] = 0;
     const uint32_t count = static_cast<uint32_t>(faceCount);
-    std::memcpy(block + kStlHeaderBytes, &count, 4);
+    std::memcpy(out + kStlHeaderBytes, &count, 4);
+}
 
-    char* out = block + kStlHeaderBytes + 4;
+void WriteStlFacets(const OrvaneMesh& mesh, size_t first, size_t last, char* out)
+{
+    if (first > last || last > mesh.faces.size())
+        throw std::invalid_argument("WriteStlFacets: faces " + std::to_string(first) + " to " + std::to_string(last) +
+                                    " of " + std::to_string(mesh.faces.size()));
+    const auto vertexCount = static_cast<uint32_t>(std::min<size_t>(mesh.vertices.size(), UINT32_MAX));
     const Eigen::Vector3f* vertices = mesh.vertices.data();
-    for (const auto& face : mesh.faces) {
+    for (size_t k = first; k < last; ++k) {
+        const auto& face = mesh.faces[k];
         // One unsigned comparison per corner rejects negative indices as well.
         if (static_cast<uint32_t>(face[0]) >= vertexCount || static_cast<uint32_t>(face[1]) >= vertexCount ||
             static_cast<uint32_t>(face[2]) >= vertexCount)
@@ -81,6 +76,24 @@ const char* PhotosBase::GetSTLStream(OrvaneMesh mesh, int& size) const
         out[49] = 0;
         out += kStlFacetBytes;
     }
+}
+
+const char* PhotosBase::GetSTLStream(OrvaneMesh mesh, int& size) const
+{
+    const size_t faceCount = mesh.faces.size();
+    const unsigned long long total = kStlHeaderBytes + 4 + kStlFacetBytes * static_cast<unsigned long long>(faceCount);
+    if (total > static_cast<unsigned long long>(std::numeric_limits<int32_t>::max()))
+        throw std::length_error("GetSTLStream: " + std::to_string(faceCount) +
+                                " triangles need " + std::to_string(total) +
+                                " bytes, more than a 32-bit signed size can report");
+    size = static_cast<int>(total);
+
+    // Every byte is written below, so the block needs no zero fill first. The block is held
+    // until the end so that a bad index found on the way releases it.
+    std::unique_ptr<char[]> owned(new char[total]);
+    char* block = owned.get();
+    WriteStlHeader(faceCount, block);
+    WriteStlFacets(mesh, 0, faceCount, block + kStlHeaderBytes + 4);
     return owned.release();
 }
 

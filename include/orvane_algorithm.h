@@ -3,6 +3,7 @@
 #include "orvane/OrvaneExport.h"
 #include "orvane/OrvaneMesh.h"
 #include "orvane/PhotosBase.h"
+#include "orvane/StlFacets.h"
 #include "orvane/ImageLimits.h"
 #include "orvane/ColourDifference.h"
 #include "orvane/PhotoMeshCreater.h"

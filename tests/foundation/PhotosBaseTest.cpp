@@ -16,6 +16,7 @@
 #include "ImageInput.h"
 #include "ImageLimits.h"
 #include "PhotosBase.h"
+#include "StlFacets.h"
 #include "TestImages.h"
 
 using Orvanes::OrvaneMesh;
@@ -129,6 +130,18 @@ TEST(StlStream, HoldsTheHeaderThenPerFacetUnitNormalCornersInFaceOrderAndZeroAtt
     EXPECT_EQ(facet(Serialise(Triangle(Face(0, 2, 1))))[2], -1.0f) << "the normal follows the winding";
     EXPECT_EQ(cv::Vec3f(facet(Serialise(Triangle(Face(0, 1, 1)))).data()), cv::Vec3f()) << "a degenerate facet's normal";
     EXPECT_EQ(Serialise(OrvaneMesh()).size(), 84u);
+
+    // In ranges, the same bytes; a range past the faces, or one holding a bad face, is refused.
+    OrvaneMesh three = Triangle(Face(2, 0, 1));
+    three.faces = {Face(2, 0, 1), Face(0, 1, 3), Face(3, 2, 1)};
+    std::string pieces(84 + 150, '?');
+    Orvanes::WriteStlHeader(3, pieces.data());
+    Orvanes::WriteStlFacets(three, 2, 3, pieces.data() + 184);
+    Orvanes::WriteStlFacets(three, 0, 2, pieces.data() + 84);
+    EXPECT_EQ(pieces, Serialise(three));
+    EXPECT_THROW(Orvanes::WriteStlFacets(three, 2, 4, pieces.data()), std::invalid_argument);
+    three.faces[1] = Face(0, 1, 4);
+    EXPECT_THROW(Orvanes::WriteStlFacets(three, 1, 3, pieces.data()), std::out_of_range);
 }
 
 TEST(StlStream, RefusesSizesBeyondTheSignedCountAndIndicesOutsideTheVertexList)
