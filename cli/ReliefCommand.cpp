@@ -2,15 +2,11 @@
 // one nozzle, and as one mesh per colour for several.
 #include <algorithm>
 #include <cstdio>
-#include <exception>
-#include <mutex>
-#include <thread>
 #include <limits>
 #include <cmath>
 #include <vector>
 
 #include <opencv2/core.hpp>
-#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <orvane/ColourDifference.h>
@@ -19,6 +15,7 @@
 #include <orvane/PhotosRelief.h>
 #include <orvane/StackPlanner.h>
 
+#include "BothEnds.h"
 #include "Colours.h"
 #include "CommandSupport.h"
 #include "Commands.h"
@@ -94,10 +91,8 @@ std::vector<NamedColour> DefaultPalette()
 
 
 // What GetVoxMeshes makes, each mesh merged as soon as it is made unless exact (so that only
-// one unmerged mesh per core is ever held), on two cores when there are two: a helper meshes
-// colours from the last one down while this thread meshes them from the first up until they
-// meet, each with a mesher of its own. Only this thread draws the bar; the helper's colours show
-// when done.
+// one unmerged mesh per core is ever held), the colours shared by two cores; only this thread
+// draws the bar, the helper's colours show when done.
 void MeshColours(const Orvanes::PhotosRelief& relief, const ReliefJob& job, const cv::Mat& keep, bool exact,
                  TerminalProgress& progress, std::vector<Orvanes::OrvaneMesh>& meshes,
                  std::vector<Orvanes::LayerEntry>& colours)
@@ -110,47 +105,16 @@ void MeshColours(const Orvanes::PhotosRelief& relief, const ReliefJob& job, cons
     };
     std::vector<Orvanes::OrvaneMesh> all(count);
     std::vector<char> listed(count, 0);
-    std::mutex claims;
-    size_t low = 0, high = count;
-    const auto claim = [&](bool fromLow, size_t& colour) {
-        std::lock_guard<std::mutex> lock(claims);
-        if (low == high) return false;
-        colour = fromLow ? low++ : --high;
-        return true;
-    };
-    const auto make = [&](Orvanes::PhotoMeshCreater& mesher, size_t i) {
-        all[i] = mesher.CreateMeshFromVox(grid, relief.PixelSize(), job.grid.layerHeight, job.grid.firstLayerHeight,
-                                          static_cast<int>(i), beginOf(i), beginOf(i + 1));
+    const auto make = [&](Orvanes::PhotosProgressBar* reporter, size_t i) {
+        all[i] = Orvanes::PhotoMeshCreater(reporter).CreateMeshFromVox(
+            grid, relief.PixelSize(), job.grid.layerHeight, job.grid.firstLayerHeight, static_cast<int>(i),
+            beginOf(i), beginOf(i + 1));
         // A colour the stack leaves out still has the shell's vertices, and keeps its place.
         listed[i] = !all[i].vertices.empty();
         if (!exact) all[i] = Orvanes::MergeCoplanarFaces(all[i]);
+        if (reporter) reporter->SetProgress(beginOf(i + 1));
     };
-    std::exception_ptr helperFailure;
-    std::thread helper;
-    if (cv::getNumThreads() > 1 && count > 1)
-        helper = std::thread([&] {
-            try {
-                Orvanes::PhotoMeshCreater mesher(nullptr);
-                for (size_t i = 0; claim(false, i);) make(mesher, i);
-            } catch (...) {
-                helperFailure = std::current_exception();
-                std::lock_guard<std::mutex> lock(claims);
-                high = low;
-            }
-        });
-    try {
-        Orvanes::PhotoMeshCreater mesher(&progress);
-        for (size_t i = 0; claim(true, i); progress.SetProgress(beginOf(i + 1))) make(mesher, i);
-    } catch (...) {
-        {
-            std::lock_guard<std::mutex> lock(claims);
-            high = low;  // the helper stops after its current colour
-        }
-        if (helper.joinable()) helper.join();
-        throw;
-    }
-    if (helper.joinable()) helper.join();
-    if (helperFailure) std::rethrow_exception(helperFailure);
+    FromBothEnds(count, [&](size_t i) { make(&progress, i); }, [&](size_t i) { make(nullptr, i); });
     progress.SetProgress(100);
     for (size_t i = 0; i < count; ++i)
         if (listed[i]) {

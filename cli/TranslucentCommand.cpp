@@ -5,8 +5,11 @@
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
+#include <orvane/MeshMerging.h>
+#include <orvane/PhotoMeshCreater.h>
 #include <orvane/PhotosTranslucent.h>
 
+#include "BothEnds.h"
 #include "Commands.h"
 #include "MeshFiles.h"
 #include "PhotoFraming.h"
@@ -95,11 +98,25 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
     if (wants("preview")) folder.Write("preview.png", "preview", EncodePng(PaintLeftOut(preview, keep)));
     if (wants("materials") || wants("body") || wants("3mf")) {
         progress.Begin("meshes");
-        std::vector<Orvanes::OrvaneMesh> meshes =
-            translucent.GetMeshes(job.minLayers, job.maxLayers, job.layerHeight, job.lastLayerHeight, keep);
+        // GetMeshes' five meshes, each merged as soon as it is made unless exact, shared by two
+        // cores (the helper starts with the body, the largest); only this thread draws the bar.
+        const cv::Mat grid = translucent.VoxelGrid(keep);
+        std::vector<Orvanes::OrvaneMesh> meshes(5);
+        const auto make = [&](Orvanes::PhotosProgressBar* reporter, size_t k) {
+            if (k == 4) {
+                meshes[k] = translucent.BodyMesh(job.minLayers, job.maxLayers, job.layerHeight, keep);
+                if (!settings.exactMeshes) FillPicture(meshes[k], preview.cols, preview.rows, translucent.PixelSize());
+            } else {
+                const int label = static_cast<int>(k);
+                meshes[k] = Orvanes::PhotoMeshCreater(reporter).CreateMeshFromVox(
+                    grid, translucent.PixelSize(), job.layerHeight, job.lastLayerHeight, label, 20 * label, 20 * label + 20);
+            }
+            if (!settings.exactMeshes) meshes[k] = Orvanes::MergeCoplanarFaces(meshes[k]);
+            if (reporter) reporter->SetProgress(20 * static_cast<int>(k) + 20);
+        };
+        FromBothEnds(meshes.size(), [&](size_t k) { make(&progress, k); }, [&](size_t k) { make(nullptr, k); });
         progress.End();
-        if (!settings.exactMeshes) FillPicture(meshes[4], preview.cols, preview.rows, translucent.PixelSize());
-        PreparePrint(Pointers(meshes), settings.exactMeshes, ViewedFrom::kBelow);
+        if (!settings.exactMeshes) PlacePrint(Pointers(meshes), ViewedFrom::kBelow);
         // Layers are layerHeight thick from the bed up; only the top colour layer may differ.
         ThreeMfProject project{"translucent", {}, {}, job.layerHeight, job.layerHeight};
         for (size_t k = 0; k < meshes.size(); ++k) {

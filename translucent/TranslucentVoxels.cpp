@@ -18,6 +18,16 @@ namespace {
 constexpr int kLayerCount = 6;
 constexpr uint8_t kNoMaterial = 255;
 
+// The body's layers from the thinnest to the thickest place.
+int BodyLayerCount(int minLayers, int maxLayers)
+{
+    const long long layerCount = static_cast<long long>(maxLayers) - minLayers + 1;
+    if (layerCount > std::numeric_limits<int>::max() || layerCount < std::numeric_limits<int>::min())
+        throw std::invalid_argument("PhotosTranslucent::GetMeshes: " + std::to_string(minLayers) + " to " +
+                                    std::to_string(maxLayers) + " layers span more than an int counts");
+    return static_cast<int>(layerCount);
+}
+
 }  // namespace
 
 std::array<uint8_t, 6> PhotosTranslucent::CellLayers(CardCell cell)
@@ -64,14 +74,8 @@ std::vector<OrvaneMesh> PhotosTranslucent::GetMeshes(int minLayers, int maxLayer
                                                      double lastLayerHeight, const cv::Mat& keep)
 {
     RequirePhotograph("GetMeshes");
-    const long long layerCount = static_cast<long long>(maxLayers) - minLayers + 1;
-    if (layerCount > std::numeric_limits<int>::max() || layerCount < std::numeric_limits<int>::min())
-        throw std::invalid_argument("PhotosTranslucent::GetMeshes: " + std::to_string(minLayers) + " to " +
-                                    std::to_string(maxLayers) + " layers span more than an int counts");
-    const double baseHeight = static_cast<double>(static_cast<long long>(minLayers) - kLayerCount) * layerHeight;
-
-    cv::Mat grid = GetCMYKTVox();
-    detail::EmptyLeftOut(grid, keep, kLayerCount, kNoMaterial, "PhotosTranslucent::GetMeshes");
+    BodyLayerCount(minLayers, maxLayers);
+    cv::Mat grid = VoxelGrid(keep);
     std::vector<OrvaneMesh> meshes;
     meshes.reserve(5);
     PhotoMeshCreater mesher(progress);
@@ -80,16 +84,32 @@ std::vector<OrvaneMesh> PhotosTranslucent::GetMeshes(int minLayers, int maxLayer
                                                   20 * label + 20));
         detail::Report(progress, 20 * label + 20);
     }
+    meshes.push_back(BodyMesh(minLayers, maxLayers, layerHeight, keep));
+    detail::Report(progress, 100);
+    return meshes;
+}
 
+cv::Mat PhotosTranslucent::VoxelGrid(const cv::Mat& keep) const
+{
+    RequirePhotograph("GetMeshes");
+    cv::Mat grid = GetCMYKTVox();
+    detail::EmptyLeftOut(grid, keep, kLayerCount, kNoMaterial, "PhotosTranslucent::GetMeshes");
+    return grid;
+}
+
+OrvaneMesh PhotosTranslucent::BodyMesh(int minLayers, int maxLayers, double layerHeight, const cv::Mat& keep) const
+{
+    RequirePhotograph("GetMeshes");
+    const int layerCount = BodyLayerCount(minLayers, maxLayers);
+    const double baseHeight = static_cast<double>(static_cast<long long>(minLayers) - kLayerCount) * layerHeight;
     // The body follows the grey of the preview: darker pixels stand higher behind the colour.
     cv::Mat bgr, grey;
     cv::cvtColor(matchedImage, bgr, cv::COLOR_HSV2BGR_FULL);
     cv::cvtColor(bgr, grey, cv::COLOR_BGR2GRAY);
-    meshes.push_back(mesher.CreateMeshByHeightMap(grey, layerHeight, pixelSize, static_cast<int>(layerCount),
-                                                  baseHeight, 0.0, true));
-    PhotoMeshCreater::LowerHeightMapTops(meshes.back(), keep, layerHeight);
-    detail::Report(progress, 100);
-    return meshes;
+    OrvaneMesh body = PhotoMeshCreater(progress).CreateMeshByHeightMap(grey, layerHeight, pixelSize, layerCount,
+                                                                      baseHeight, 0.0, true);
+    PhotoMeshCreater::LowerHeightMapTops(body, keep, layerHeight);
+    return body;
 }
 
 }  // namespace Orvanes

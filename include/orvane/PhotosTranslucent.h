@@ -72,6 +72,14 @@ public:
     std::vector<OrvaneMesh> GetMeshes(int minLayers, int maxLayers, double layerHeight, double lastLayerHeight,
                                       const cv::Mat& keep);
 
+    // The parts of GetMeshes (with the same keep), for hosts that mesh them on threads of their
+    // own: the voxel grid of the six layers (one byte per voxel, layer 0 first: material 0 to 3,
+    // 255 for none), whose label k, meshed by PhotoMeshCreater::CreateMeshFromVox with
+    // PixelSize(), layerHeight and lastLayerHeight, is GetMeshes' mesh k; and its body. Both
+    // throw as GetMeshes does.
+    cv::Mat VoxelGrid(const cv::Mat& keep) const;
+    OrvaneMesh BodyMesh(int minLayers, int maxLayers, double layerHeight, const cv::Mat& keep) const;
+
     // The six material labels (layer 0 first; 0, 1, 2 colour materials, 3 white) that the card
     // prints in a cell: what a printed card holds there and what a matched pixel is printed with.
     static std::array<uint8_t, 6> CellLayers(CardCell cell);

@@ -14,6 +14,7 @@
 #include "CardMatching.h"
 #include "ContrastCurve.h"
 #include "MeshChecks.h"
+#include "PhotoMeshCreater.h"
 #include "TestImages.h"
 
 namespace {
@@ -271,8 +272,18 @@ TEST(TranslucentModel, MaterialsTileTheSixLayerGridAndTheBodyFollowsTheGrey)
     // Dark left half: cell (10, 16), all black; pale right half: cell (15, 63), all white.
     cv::Mat halves(30, 40, CV_8UC3, cv::Scalar(20, 20, 20));
     halves(cv::Rect(20, 0, 20, 30)).setTo(cv::Scalar(240, 245, 250));
-    const std::vector<Orvanes::OrvaneMesh> meshes = BuildModel(nullptr, halves).GetMeshes(8, 12, kLayer, kLast);
+    const PhotosTranslucent model = BuildModel(nullptr, halves);
+    const std::vector<Orvanes::OrvaneMesh> meshes = PhotosTranslucent(model).GetMeshes(8, 12, kLayer, kLast);
     ASSERT_EQ(meshes.size(), 5u);
+    // The same parts, made one at a time from the grid and the body.
+    const auto same = [&meshes](const Orvanes::OrvaneMesh& mesh, size_t k) {
+        return mesh.vertices == meshes[k].vertices && mesh.faces == meshes[k].faces;
+    };
+    const cv::Mat grid = model.VoxelGrid(cv::Mat());
+    for (int k = 0; k < 4; ++k)
+        EXPECT_TRUE(same(Orvanes::PhotoMeshCreater(nullptr).CreateMeshFromVox(grid, model.PixelSize(), kLayer, kLast, k, 0, 0),
+                         size_t(k))) << k;
+    EXPECT_TRUE(same(model.BodyMesh(8, 12, kLayer, cv::Mat()), 4));
     std::array<double, 4> expected{};  // volume per material
     for (const Stack& s : {PhotosTranslucent::CellLayers({10, 16}), PhotosTranslucent::CellLayers({15, 63})})
         for (int k = 0; k < 6; ++k) expected[s[k]] += kPixels / 2 * (k == 5 ? kLast : kLayer);

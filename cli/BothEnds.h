@@ -1,0 +1,16 @@
+// Independent pieces of work shared by two cores without changing what they make.
+#pragma once
+#include <cstddef>
+#include <functional>
+
+namespace orvane_cli {
+
+// Does pieces 0 .. count - 1, each once: this thread takes them from the first up with here(i),
+// and, when the image library may use two threads or more (--threads), a helper thread takes
+// them from the last down with there(i), until the two meet. So this thread alone may report
+// progress as it goes, in rising order. Returns when every piece is done; a failure stops both
+// sides after their current piece and is thrown again here (this thread's first).
+void FromBothEnds(std::size_t count, const std::function<void(std::size_t)>& here,
+                  const std::function<void(std::size_t)>& there);
+
+}  // namespace orvane_cli
