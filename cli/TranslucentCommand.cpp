@@ -80,10 +80,12 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
                        Json& json)
 {
     const auto wants = [&](const char* name) { return settings.outputs.count(name) != 0; };
+    StageClock clock;
     progress.Begin("matching colours");
     Orvanes::PhotosTranslucent translucent(card.bytes, photo.bytes, job.size.width, job.size.height,
                                            job.size.pixelSize, &progress);
     progress.End();
+    clock.Lap("decoding, resampling and matching colours");
     cv::Mat preview;
     float contrast = static_cast<float>(job.contrast);
     float brightness = static_cast<float>(job.brightness);
@@ -94,6 +96,7 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
     } else {
         preview = translucent.UpdatePreviewImage(job.contrast, job.brightness);
     }
+    clock.Lap(job.autoContrast ? "automatic contrast" : "contrast");
     const cv::Mat keep = WorkingKeep(job.keep, preview.size());
     if (wants("preview")) folder.Write("preview.png", "preview", EncodePng(PaintLeftOut(preview, keep)));
     if (wants("materials") || wants("body") || wants("3mf")) {
@@ -117,6 +120,7 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
         FromBothEnds(meshes.size(), [&](size_t k) { make(&progress, k); }, [&](size_t k) { make(nullptr, k); });
         progress.End();
         if (!settings.exactMeshes) PlacePrint(Pointers(meshes), ViewedFrom::kBelow);
+        clock.Lap("meshes, merged and placed");
         // Layers are layerHeight thick from the bed up; only the top colour layer may differ.
         ThreeMfProject project{"translucent", {}, {}, job.layerHeight, job.layerHeight};
         for (size_t k = 0; k < meshes.size(); ++k) {
@@ -130,6 +134,7 @@ void RunTranslucentJob(const TranslucentJob& job, const ImageFile& card, const I
                                            &meshes[k], material.entry, materialIndex + 1));
         }
         if (wants("3mf")) folder.Write("translucent.3mf", "3mf", ThreeMfPackage(project));
+        clock.Lap("3MF");
         // The project is written: each mesh can go to its STL file without a copy. A material the
         // picture never uses has no triangles: no empty file (nor part).
         for (size_t k = 0; k < meshes.size(); ++k)
