@@ -125,14 +125,15 @@ TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)
     double volume = 0.0;
     for (const auto& [name, triangles] : cli_test::ExpectListedFiles(Json::parse(run.out)["files"], dir, dir / "card"))
         volume += cli_test::Admesh(dir / "card" / name).volume;
-    // Together the four materials fill the card: 96 x 24 mm, five layers of 0.1 and one of 0.2.
-    EXPECT_NEAR(volume, 96.0 * 24.0 * 0.7, 96.0 * 24.0 * 0.7 * 1e-4);
+    // Together the four materials fill the card and its frame: 72 x 24 cells of 1.5 mm, five
+    // layers of 0.1 and one of 0.2.
+    EXPECT_NEAR(volume, 108.0 * 36.0 * 0.7, 108.0 * 36.0 * 0.7 * 1e-4);
     std::string colours;
     const std::vector<cli_test::ThreeMfObject> card = cli_test::ReadThreeMf(dir / "card/card.3mf");
     for (const cli_test::ThreeMfPart& part : card.at(0).parts) colours += part.colour;
     EXPECT_EQ(colours, "00ffffff00ffffff00f0f0f0");
-    EXPECT_EQ(cli_test::Digests(dir / "card"), "card-material-0.stl 6e02f333d87e29cf\ncard-material-1.stl b226d801e385ea30\n"
-              "card-material-2.stl fdbce43f116befe0\ncard-material-3.stl 6f940808ad8faf15\ncard.3mf 91a4c8ffec2a5fd0\norvane-run.json 95d9054a7a429eab\n")
+    EXPECT_EQ(cli_test::Digests(dir / "card"), "card-material-0.stl 2566f7e57621541a\ncard-material-1.stl 7ed572f0dd23c091\n"
+              "card-material-2.stl e2514c58d92fadb\ncard-material-3.stl f6cb07bd67e9f85a\ncard.3mf 8f439280692416d3\norvane-run.json 947312350a78c5da\n")
         << "pinned like the relief's files";
 }
 
@@ -168,7 +169,7 @@ TEST_F(RoadsEndToEnd, DemoRunsBothRoadsAndItsCardFeedsTheTranslucentRoad)
     EXPECT_EQ(cli_test::Digests(dir / "c"), "card-simulated.png 7af1731d39fe318e\norvane-run.json c881e94de4849cc9\n") << "pinned like the relief's files";
     const cli_test::RunResult manual = RunTool("translucent c/card-simulated.png orvane-demo/photo.png --width 24 --contrast "
                                                "0.25 --brightness -0.1 --min-layers 7 --max-layers 7 --only preview "
-                                               "--json --out m", dir);
+                                               "--card-as-is --json --out m", dir);
     EXPECT_TRUE(manual.status == 0 && Json::parse(manual.out)["contrast"] == 0.25) << manual.err;
     EXPECT_EQ(cli_test::FileNames(dir / "m"), (std::vector<std::string>{"orvane-run.json", "preview.png"}));
 }
@@ -255,7 +256,7 @@ TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAs
     ASSERT_TRUE(cv::imwrite((dir / "cut.png").string(), bgra) && cv::imwrite((dir / "photo.png").string(), photo) &&
                 cv::imwrite((dir / "square.png").string(), photo(cv::Rect(16, 0, 64, 64))));
     ASSERT_EQ(RunTool("card --simulate --cell-pixels 1 --out c", dir).status, 0);
-    const cli_test::RunResult translucent = RunTool("translucent c/card-simulated.png cut.png --width 48 --pixel-size 0.5 --out t", dir);
+    const cli_test::RunResult translucent = RunTool("translucent c/card-simulated.png cut.png --width 48 --pixel-size 0.5 --card-as-is --out t", dir);
     EXPECT_TRUE(translucent.status == 0 && translucent.err.empty()) << "no progress bar but on a terminal: " << translucent.err;
     for (const std::string line : {"relief cut.png --width 48 --pixel-size 0.5 --only preview,body,colours --out r",
                                    "relief photo.png --width 40 --height 40 --pixel-size 0.5 --only preview --out crop",
