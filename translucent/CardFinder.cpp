@@ -24,8 +24,8 @@ constexpr double kBrightShares[] = {0.75, 0.62, 0.87};
 constexpr int kMostCandidates = 12;
 // Judged frame cells that must look as the layout says, each kind on its own.
 constexpr double kAcceptedShare = 0.8;
-// A cell is read over its middle half: a quarter cell of slack against edges, blur and the
-// corners' error.
+// A cell is read over its middle three quarters: an eighth of a cell of slack against edges,
+// blur and the corners' error, and as many pixels as that leaves against JPEG's noise.
 constexpr double kInnerStart = 0.125;
 constexpr double kInnerSpan = 0.75;
 
@@ -66,7 +66,7 @@ double GreyBetween(const cv::Mat& photo, double x, double y)
            fy * ((1 - fx) * grey(y0 + 1, x0) + fx * grey(y0 + 1, x0 + 1));
 }
 
-// Mean grey over a 3 x 3 pattern in a cell's middle half; negative when it leaves the photo.
+// Mean grey over a 3 x 3 pattern in a cell's middle; negative when it leaves the photo.
 double CellGrey(const cv::Mat& photo, const cv::Matx33d& cardToPhoto, int row, int column)
 {
     double sum = 0.0, grey = 0.0;
@@ -204,12 +204,13 @@ Judgement BestLayout(const cv::Mat& photo, const std::array<cv::Point2d, 4>& qua
     return best;
 }
 
-// Robust mean of a cell's middle half: per channel, the mean of the middle half of the samples
-// in whole numbers, so a uniform cell gives back exactly its colour.
-cv::Vec3b CellMean(const cv::Mat& photo, const cv::Matx33d& cardToPhoto, int row, int column, int samples,
-                   std::vector<uint8_t> (&values)[3])
+// Robust mean of a cell's middle: per channel, the mean of the samples left when the lowest and
+// highest eighth are dropped (JPEG's ringing and a stray edge pixel), in whole numbers, so a
+// uniform cell gives back exactly its colour. Bytes are counted, not sorted.
+cv::Vec3b CellMean(const cv::Mat& photo, const cv::Matx33d& cardToPhoto, int row, int column, int samples)
 {
-    for (auto& v : values) v.clear();
+    uint16_t counts[3][256] = {};
+    int lowest[3] = {255, 255, 255}, highest[3] = {0, 0, 0};
     for (int i = 0; i < samples; ++i)
         for (int j = 0; j < samples; ++j) {
             const cv::Point2d p = Apply(cardToPhoto, column + kInnerStart + kInnerSpan * (j + 0.5) / samples,
@@ -217,16 +218,24 @@ cv::Vec3b CellMean(const cv::Mat& photo, const cv::Matx33d& cardToPhoto, int row
             const int x = std::min(std::max(static_cast<int>(std::lround(p.x)), 0), photo.cols - 1);
             const int y = std::min(std::max(static_cast<int>(std::lround(p.y)), 0), photo.rows - 1);
             const cv::Vec3b& v = photo.ptr<cv::Vec3b>(y)[x];
-            for (int c = 0; c < 3; ++c) values[c].push_back(v[c]);
+            for (int c = 0; c < 3; ++c) {
+                ++counts[c][v[c]];
+                lowest[c] = std::min(lowest[c], int(v[c])), highest[c] = std::max(highest[c], int(v[c]));
+            }
         }
+    const int total = samples * samples, drop = total / 8, kept = total - 2 * drop;
     cv::Vec3b mean;
     for (int c = 0; c < 3; ++c) {
-        std::vector<uint8_t>& v = values[c];
-        std::sort(v.begin(), v.end());
-        const size_t drop = v.size() / 16, kept = v.size() - 2 * drop;
         int64_t sum = 0;
-        for (size_t k = drop; k < drop + kept; ++k) sum += v[k];
-        mean[c] = static_cast<uint8_t>((2 * sum + int64_t(kept)) / (2 * int64_t(kept)));
+        int seen = 0;  // samples below the current value
+        for (int value = lowest[c]; value <= highest[c]; ++value) {
+            const int count = counts[c][value];
+            // The part of this value's samples that falls among the kept ranks [drop, drop + kept).
+            const int from = std::max(seen, drop), to = std::min(seen + count, drop + kept);
+            if (to > from) sum += int64_t(value) * (to - from);
+            seen += count;
+        }
+        mean[c] = static_cast<uint8_t>((2 * sum + kept) / (2 * int64_t(kept)));
     }
     return mean;
 }
@@ -339,9 +348,8 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
     const double degrees = std::atan2(xAxis.y, xAxis.x) * 180.0 / 3.14159265358979323846 + (result.mirrored ? 180 : 0);
     result.rotation = ((static_cast<int>(std::lround(degrees / 90.0)) % 4 + 4) % 4) * 90;
 
-    // Every cell's robust mean, read over as many points as its middle half has pixels (capped).
+    // Every cell's robust mean, read over as many points as its middle has pixels (capped).
     const int samples = std::max(2, std::min(12, static_cast<int>(std::lround(result.cellPixels * kInnerSpan))));
-    std::vector<uint8_t> scratch[3];
     cv::Mat means(Card::kRows, Card::kColumns, CV_8UC3, cv::Scalar::all(0));
     std::vector<cv::Point2d> whitePlaces;
     std::vector<cv::Vec3b> whites;
@@ -352,7 +360,7 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
         for (int column = 0; column < Card::kColumns; ++column) {
             const Card::Part part = Card::PartAt(row, column);
             if (part == Card::Part::kBorder || part == Card::Part::kMark) continue;
-            const cv::Vec3b mean = CellMean(photo, found.cardToPhoto, row, column, samples, scratch);
+            const cv::Vec3b mean = CellMean(photo, found.cardToPhoto, row, column, samples);
             means.at<cv::Vec3b>(row, column) = mean;
             if (part == Card::Part::kWhite) {
                 whitePlaces.push_back(Apply(found.cardToPhoto, column + 0.5, row + 0.5));

@@ -185,6 +185,7 @@ SimulatedCardPhoto SimulateCardPhoto(const CardMaterials& materials, const CardP
             "angles must be finite");
     Require(s.tiltDegrees >= 0.0 && s.tiltDegrees <= 60.0, "tiltDegrees must lie between 0 and 60");
     Require(s.margin >= 0.0 && s.margin <= 0.9, "margin must lie between 0 and 0.9");
+    Require(s.frameAspect == 0.0 || (s.frameAspect >= 1.0 && s.frameAspect <= 4.0), "frameAspect must be 0 or lie between 1 and 4");
     Require(s.placement.x >= 0.0 && s.placement.x <= 1.0 && s.placement.y >= 0.0 && s.placement.y <= 1.0,
             "placement must lie between 0 and 1 each way");
     Require(s.falloff >= 0.0 && s.falloff <= 0.9, "falloff must lie between 0 and 0.9");
@@ -229,19 +230,16 @@ SimulatedCardPhoto SimulateCardPhoto(const CardMaterials& materials, const CardP
         minX = std::min(minX, c.x), maxX = std::max(maxX, c.x);
         minY = std::min(minY, c.y), maxY = std::max(maxY, c.y);
     }
-    // A camera frame of 4 : 3, turned the way the card lies, with at least the margin each way.
+    // A camera frame turned the way the card lies, with at least the margin each way.
     const bool landscape = maxX - minX >= maxY - minY;
-    const double aspect = landscape ? 4.0 / 3.0 : 3.0 / 4.0;
     int cols = static_cast<int>(std::ceil((maxX - minX) / (1.0 - s.margin)));
     int rows = static_cast<int>(std::ceil((maxY - minY) / (1.0 - s.margin)));
-    if (landscape)
-        cols = std::max(cols, static_cast<int>(std::ceil(rows * aspect)));
-    else
-        rows = std::max(rows, static_cast<int>(std::ceil(cols / aspect)));
-    if (landscape)
-        rows = std::max(rows, static_cast<int>(std::ceil(cols / aspect)));
-    else
-        cols = std::max(cols, static_cast<int>(std::ceil(rows * aspect)));
+    if (s.frameAspect > 0.0) {
+        int& longer = landscape ? cols : rows;
+        int& shorter = landscape ? rows : cols;
+        longer = std::max(longer, static_cast<int>(std::ceil(shorter * s.frameAspect)));
+        shorter = std::max(shorter, static_cast<int>(std::ceil(longer / s.frameAspect)));
+    }
     // The card's bounding box starts on a pixel boundary, so an upright card covers whole pixels.
     const double left = std::floor((cols - (maxX - minX)) * s.placement.x) - 0.5 - minX;
     const double top = std::floor((rows - (maxY - minY)) * s.placement.y) - 0.5 - minY;
@@ -262,21 +260,26 @@ SimulatedCardPhoto SimulateCardPhoto(const CardMaterials& materials, const CardP
         card.copyTo(photo(cv::Rect(static_cast<int>(left + minX + 0.5), static_cast<int>(top + minY + 0.5), card.cols,
                                    card.rows)));
     } else {
-        // Drawn from a finer card so that cell edges blend as a lens blends them.
+        // Drawn from a finer card so that cell edges blend as a lens blends them, and only over
+        // the card's bounding box: the rest of the photo is background.
         const int fine = static_cast<int>(std::ceil(2.0 * s.cellPixels));
         const cv::Mat card = ColourCard::Render(materials, fine, true);
+        const cv::Rect box = cv::Rect(cv::Point(static_cast<int>(std::floor(left + minX)) - 1, static_cast<int>(std::floor(top + minY)) - 1),
+                                      cv::Point(static_cast<int>(std::ceil(left + maxX)) + 2, static_cast<int>(std::ceil(top + maxY)) + 2)) &
+                             cv::Rect(0, 0, cols, rows);
         const cv::Matx33d imageToCard(1.0 / fine, 0.0, 0.5 / fine, 0.0, 1.0 / fine, 0.5 / fine, 0.0, 0.0, 1.0);
-        const cv::Mat imageToPhoto(result.cardToPhoto * imageToCard);
+        const cv::Matx33d intoBox(1.0, 0.0, -box.x, 0.0, 1.0, -box.y, 0.0, 0.0, 1.0);
+        const cv::Mat imageToBox(intoBox * result.cardToPhoto * imageToCard);
         cv::Mat warped, coverage;
-        cv::warpPerspective(card, warped, imageToPhoto, photo.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT);
-        cv::warpPerspective(cv::Mat(card.size(), CV_8U, cv::Scalar(255)), coverage, imageToPhoto, photo.size(),
+        cv::warpPerspective(card, warped, imageToBox, box.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT);
+        cv::warpPerspective(cv::Mat(card.size(), CV_8U, cv::Scalar(255)), coverage, imageToBox, box.size(),
                             cv::INTER_LINEAR, cv::BORDER_CONSTANT);
         // warped already holds coverage times the card's colour; the rest is background.
         cv::Mat background;
         cv::subtract(cv::Scalar::all(255), coverage, background);
         background.convertTo(background, CV_8U, s.background / 255.0);
         cv::cvtColor(background, background, cv::COLOR_GRAY2BGR);
-        cv::add(warped, background, photo);
+        cv::add(warped, background, photo(box));
     }
 
     const bool lit = s.falloff > 0.0 || s.light != cv::Vec3d(1.0, 1.0, 1.0);

@@ -80,6 +80,7 @@ struct CardPhotoSettings {
     double tiltDegrees = 0.0;   // perspective: the card's plane turned about an axis in it (0 to 60)
     double tiltAxisDegrees = 0.0;
     double margin = 0.2;        // share of the photo's width and height left around the card (0 to 0.9)
+    double frameAspect = 4.0 / 3.0;  // the photo's longer side over its shorter (1 to 4); 0: the margin alone
     cv::Point2d placement{0.5, 0.5};  // where in the free space the card sits, 0..1 each way
     double falloff = 0.0;       // share of the light lost from one side of the card to the other (0 to 0.9)
     double falloffDegrees = 0.0;  // the direction in which the light falls off
