@@ -41,7 +41,7 @@ int RunCard(int argc, char** argv, int first)
         {"ideal", "", "with --photo: square on, whole-pixel cells, even white light, no noise, written as "
                       "card-photo.png (the seed still turns, mirrors and places the card)"},
         {"cell-pixels", "N", "pixels per cell edge of the simulated card (default 10), or with --photo at the card's "
-                             "centre (default 14 to 16 from the seed, 12 with --ideal)"},
+                             "centre (default 16 to 20 from the seed, 12 with --ideal)"},
     };
     for (OptionSpec& entry : CommonOptions("orvane-card", "materials, 3mf")) options.push_back(entry);
     Arguments args("card", "card [options]",

@@ -211,18 +211,24 @@ cv::Vec3b CellMean(const cv::Mat& photo, const cv::Matx33d& cardToPhoto, int row
 {
     uint16_t counts[3][256] = {};
     int lowest[3] = {255, 255, 255}, highest[3] = {0, 0, 0};
-    for (int i = 0; i < samples; ++i)
-        for (int j = 0; j < samples; ++j) {
-            const cv::Point2d p = Apply(cardToPhoto, column + kInnerStart + kInnerSpan * (j + 0.5) / samples,
-                                        row + kInnerStart + kInnerSpan * (i + 0.5) / samples);
-            const int x = std::min(std::max(static_cast<int>(std::lround(p.x)), 0), photo.cols - 1);
-            const int y = std::min(std::max(static_cast<int>(std::lround(p.y)), 0), photo.rows - 1);
-            const cv::Vec3b& v = photo.ptr<cv::Vec3b>(y)[x];
+    const cv::Matx33d& h = cardToPhoto;
+    const double step = kInnerSpan / samples;
+    for (int i = 0; i < samples; ++i) {
+        // Along a row of samples the homography's three sums grow by the same steps.
+        const double u = column + kInnerStart + 0.5 * step, v = row + kInnerStart + (i + 0.5) * step;
+        double x = h(0, 0) * u + h(0, 1) * v + h(0, 2), y = h(1, 0) * u + h(1, 1) * v + h(1, 2);
+        double w = h(2, 0) * u + h(2, 1) * v + h(2, 2);
+        for (int j = 0; j < samples; ++j, x += h(0, 0) * step, y += h(1, 0) * step, w += h(2, 0) * step) {
+            // Off the photo only for a card at its very edge; the edge pixel stands in.
+            const int px = std::min(std::max(static_cast<int>(std::floor(x / w + 0.5)), 0), photo.cols - 1);
+            const int py = std::min(std::max(static_cast<int>(std::floor(y / w + 0.5)), 0), photo.rows - 1);
+            const uint8_t* pixel = photo.ptr<uint8_t>(py) + 3 * px;
             for (int c = 0; c < 3; ++c) {
-                ++counts[c][v[c]];
-                lowest[c] = std::min(lowest[c], int(v[c])), highest[c] = std::max(highest[c], int(v[c]));
+                ++counts[c][pixel[c]];
+                lowest[c] = std::min(lowest[c], int(pixel[c])), highest[c] = std::max(highest[c], int(pixel[c]));
             }
         }
+    }
     const int total = samples * samples, drop = total / 8, kept = total - 2 * drop;
     cv::Vec3b mean;
     for (int c = 0; c < 3; ++c) {

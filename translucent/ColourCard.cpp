@@ -172,7 +172,7 @@ CardPhotoSettings RandomCardPhotoSettings(uint64_t seed)
     s.background = rng.uniform(10.0, 245.0);
     s.noiseSigma = rng.uniform(0.0, 4.0);
     s.jpegQuality = rng.uniform(0, 4) == 0 ? 0 : rng.uniform(70, 96);
-    s.cellPixels = rng.uniform(14.0, 16.0);
+    s.cellPixels = rng.uniform(16.0, 20.0);
     s.seed = seed;
     return s;
 }
@@ -260,26 +260,27 @@ SimulatedCardPhoto SimulateCardPhoto(const CardMaterials& materials, const CardP
         card.copyTo(photo(cv::Rect(static_cast<int>(left + minX + 0.5), static_cast<int>(top + minY + 0.5), card.cols,
                                    card.rows)));
     } else {
-        // Drawn from a finer card so that cell edges blend as a lens blends them, and only over
-        // the card's bounding box: the rest of the photo is background.
-        const int fine = static_cast<int>(std::ceil(2.0 * s.cellPixels));
-        const cv::Mat card = ColourCard::Render(materials, fine, true);
+        // Drawn from a card of about the photo's resolution, so that cell edges blend as a lens
+        // blends them, and only over the card's bounding box: the rest is background. The fourth
+        // channel carries how much of each photo pixel the card covers.
+        const int fine = static_cast<int>(std::ceil(s.cellPixels));
+        cv::Mat card;
+        cv::cvtColor(ColourCard::Render(materials, fine, true), card, cv::COLOR_BGR2BGRA);
         const cv::Rect box = cv::Rect(cv::Point(static_cast<int>(std::floor(left + minX)) - 1, static_cast<int>(std::floor(top + minY)) - 1),
                                       cv::Point(static_cast<int>(std::ceil(left + maxX)) + 2, static_cast<int>(std::ceil(top + maxY)) + 2)) &
                              cv::Rect(0, 0, cols, rows);
         const cv::Matx33d imageToCard(1.0 / fine, 0.0, 0.5 / fine, 0.0, 1.0 / fine, 0.5 / fine, 0.0, 0.0, 1.0);
         const cv::Matx33d intoBox(1.0, 0.0, -box.x, 0.0, 1.0, -box.y, 0.0, 0.0, 1.0);
-        const cv::Mat imageToBox(intoBox * result.cardToPhoto * imageToCard);
-        cv::Mat warped, coverage;
-        cv::warpPerspective(card, warped, imageToBox, box.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT);
-        cv::warpPerspective(cv::Mat(card.size(), CV_8U, cv::Scalar(255)), coverage, imageToBox, box.size(),
-                            cv::INTER_LINEAR, cv::BORDER_CONSTANT);
-        // warped already holds coverage times the card's colour; the rest is background.
-        cv::Mat background;
-        cv::subtract(cv::Scalar::all(255), coverage, background);
-        background.convertTo(background, CV_8U, s.background / 255.0);
+        cv::Mat warped, parts[4];
+        cv::warpPerspective(card, warped, cv::Mat(intoBox * result.cardToPhoto * imageToCard), box.size(), cv::INTER_LINEAR,
+                            cv::BORDER_CONSTANT);
+        cv::split(warped, parts);
+        // The colours already hold coverage times the card's colour; the rest is background.
+        cv::Mat background, colours;
+        parts[3].convertTo(background, CV_8U, -s.background / 255.0, s.background);
+        cv::merge(parts, 3, colours);
         cv::cvtColor(background, background, cv::COLOR_GRAY2BGR);
-        cv::add(warped, background, photo(box));
+        cv::add(colours, background, photo(box));
     }
 
     const bool lit = s.falloff > 0.0 || s.light != cv::Vec3d(1.0, 1.0, 1.0);
@@ -292,18 +293,26 @@ SimulatedCardPhoto SimulateCardPhoto(const CardMaterials& materials, const CardP
             nearest = std::min(nearest, direction.dot(c));
             farthest = std::max(farthest, direction.dot(c));
         }
-        cv::Mat noise(photo.size(), CV_32FC3, cv::Scalar::all(0));
-        if (s.noiseSigma > 0.0) cv::RNG(s.seed).fill(noise, cv::RNG::NORMAL, 0.0, s.noiseSigma);
-        const cv::Vec3f light(s.light);
+        // A row at a time, in buffers made once: the per-pixel work stays in the image library,
+        // and no photo-sized float image is ever allocated.
+        cv::Mat acrossColumns(1, cols, CV_32F), along, gain, exposed, noise(1, cols, CV_32FC3, cv::Scalar::all(0));
+        for (int x = 0; x < cols; ++x) acrossColumns.at<float>(x) = static_cast<float>((direction.x * x - nearest) / (farthest - nearest));
+        cv::RNG rng(s.seed);
         for (int y = 0; y < rows; ++y) {
-            uint8_t* p = photo.ptr<uint8_t>(y);
-            const float* n = noise.ptr<float>(y);
-            float along = static_cast<float>((direction.y * y - nearest) / (farthest - nearest));
-            const float step = static_cast<float>(direction.x / (farthest - nearest));
-            for (int x = 0; x < cols; ++x, along += step) {
-                const float falloff = 1.0f - static_cast<float>(s.falloff) * std::min(std::max(along, 0.0f), 1.0f);
-                for (int c = 0; c < 3; ++c, ++p, ++n) *p = cv::saturate_cast<uint8_t>(*p * falloff * light[c] + *n);
+            cv::add(acrossColumns, cv::Scalar(direction.y * y / (farthest - nearest)), along);
+            cv::threshold(along, along, 1.0, 1.0, cv::THRESH_TRUNC);
+            cv::threshold(along, along, 0.0, 0.0, cv::THRESH_TOZERO);
+            along.convertTo(along, CV_32F, -s.falloff, 1.0);
+            cv::cvtColor(along, gain, cv::COLOR_GRAY2BGR);
+            cv::multiply(gain, cv::Scalar(s.light[0], s.light[1], s.light[2]), gain);
+            cv::Mat row = photo.row(y);
+            row.convertTo(exposed, CV_32F);
+            cv::multiply(exposed, gain, exposed);
+            if (s.noiseSigma > 0.0) {
+                rng.fill(noise, cv::RNG::NORMAL, 0.0, s.noiseSigma);
+                exposed += noise;
             }
+            exposed.convertTo(row, CV_8U);
         }
     }
     if (s.jpegQuality > 0) {

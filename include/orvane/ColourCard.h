@@ -93,7 +93,7 @@ struct CardPhotoSettings {
 
 // A photo the settings describe at random from seed: any turn, mirrored or not, tilted up to
 // 30 degrees, margins of 5 to 40 %, falloff up to 40 %, a mild colour cast, noise up to 4 grey
-// levels, JPEG down to quality 70 (or none), cells of 14 to 16 pixels.
+// levels, JPEG down to quality 70 (or none), cells of 16 to 20 pixels.
 ORVANE_EXPORT CardPhotoSettings RandomCardPhotoSettings(uint64_t seed);
 
 struct SimulatedCardPhoto {
