@@ -213,9 +213,10 @@ cv::Vec3b CellMean(const cv::Mat& photo, const cv::Matx33d& cardToPhoto, int row
     int lowest[3] = {255, 255, 255}, highest[3] = {0, 0, 0};
     const cv::Matx33d& h = cardToPhoto;
     const double step = kInnerSpan / samples;
+    const cv::Point2d cell = Card::CellArea(row, column, 1.0).tl();
     for (int i = 0; i < samples; ++i) {
         // Along a row of samples the homography's three sums grow by the same steps.
-        const double u = column + kInnerStart + 0.5 * step, v = row + kInnerStart + (i + 0.5) * step;
+        const double u = cell.x + kInnerStart + 0.5 * step, v = cell.y + kInnerStart + (i + 0.5) * step;
         double x = h(0, 0) * u + h(0, 1) * v + h(0, 2), y = h(1, 0) * u + h(1, 1) * v + h(1, 2);
         double w = h(2, 0) * u + h(2, 1) * v + h(2, 2);
         for (int j = 0; j < samples; ++j, x += h(0, 0) * step, y += h(1, 0) * step, w += h(2, 0) * step) {
@@ -291,9 +292,9 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
     cv::Mat envelope;
     cv::resize(grey, envelope, cv::Size(std::max(grey.cols / coarse, 1), std::max(grey.rows / coarse, 1)), 0, 0,
                cv::INTER_AREA);
-    const int reachCells = std::max(3, std::max(envelope.cols, envelope.rows) / 24) | 1;
-    cv::dilate(envelope, envelope, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(reachCells, reachCells)));
-    cv::blur(envelope, envelope, cv::Size(reachCells, reachCells));
+    const int reach = std::max(3, std::max(envelope.cols, envelope.rows) / 24) | 1;
+    cv::dilate(envelope, envelope, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(reach, reach)));
+    cv::blur(envelope, envelope, cv::Size(reach, reach));
     cv::resize(envelope, envelope, grey.size(), 0, 0, cv::INTER_LINEAR);
 
     Judgement found;
@@ -318,7 +319,7 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
         if (quads.size() > kMostCandidates) quads.resize(kMostCandidates);
         for (const auto& [area, corners] : quads) {
             std::array<cv::Point2d, 4> quad;
-            // Contour points are the outermost bright pixels; the edge lies half a pixel further out.
+            // Work pixels' centres in the photo's pixels; the refinement finds the edge itself.
             for (size_t k = 0; k < 4; ++k) quad[k] = (cv::Point2d(corners[k]) + cv::Point2d(0.5, 0.5)) * factor - cv::Point2d(0.5, 0.5);
             const double cell = std::sqrt(area * factor * factor / ((Card::kColumns - 2.0) * (Card::kRows - 2.0)));
             if (!RefineQuad(photo, quad, std::min(1.5 * factor + 2.0, 0.45 * cell))) continue;

@@ -137,15 +137,16 @@ cv::Mat ColourCard::Render(const CardMaterials& materials, int cellPixels, bool 
     const int first = whole ? 0 : kFrameCells;
     const int rows = whole ? kRows : kGridRows, columns = whole ? kColumns : kGridColumns;
     const cv::Mat voxels = Voxels(materials);
-    cv::Mat cells(rows, columns, CV_8UC3);
-    for (int row = 0; row < rows; ++row)
-        for (int column = 0; column < columns; ++column) {
+    cv::Mat image(rows * cellPixels, columns * cellPixels, CV_8UC3);
+    const cv::Point2d origin = CellArea(first, first, cellPixels).tl();
+    for (int row = first; row < first + rows; ++row)
+        for (int column = first; column < first + columns; ++column) {
             std::array<uint8_t, 6> stack;
-            std::copy_n(voxels.ptr<uint8_t>(row + first) + (column + first) * kLayerCount, kLayerCount, stack.begin());
-            cells.at<cv::Vec3b>(row, column) = TransmittedColour(stack, materials);
+            std::copy_n(voxels.ptr<uint8_t>(row) + column * kLayerCount, kLayerCount, stack.begin());
+            const cv::Vec3b colour = TransmittedColour(stack, materials);
+            const cv::Rect2d area = CellArea(row, column, cellPixels);
+            image(cv::Rect(cv::Rect2d(area.tl() - origin, area.size()))).setTo(cv::Scalar(colour[0], colour[1], colour[2]));
         }
-    cv::Mat image;
-    cv::resize(cells, image, cv::Size(columns * cellPixels, rows * cellPixels), 0, 0, cv::INTER_NEAREST);
     return image;
 }
 
