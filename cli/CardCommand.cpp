@@ -35,8 +35,9 @@ int RunCard(int argc, char** argv, int first)
         MaterialsOption(),
         {"simulate", "", "write only card-simulated.png: the card's 64 x 16 cells, cropped, as the materials' colours "
                          "predict them (what 'orvane translucent --card-as-is' reads)"},
-        {"photo", "", "with --simulate: write card-photo.jpg instead, a predicted photo of the whole card as a camera "
-                      "sees it (turned, tilted, unevenly lit, noisy; what 'orvane translucent' reads)"},
+        {"photo", "", "with --simulate: write card-photo.jpg (.png when the seed picks no JPEG) instead, a predicted photo of "
+                      "the whole card as a camera sees it (turned, tilted, unevenly lit, noisy; what 'orvane translucent' "
+                      "reads)"},
         {"seed", "N", "with --photo: the photo's pose, light and noise (default 1)"},
         {"ideal", "", "with --photo: square on, whole-pixel cells, even white light, no noise, written as "
                       "card-photo.png (the seed still turns, mirrors and places the card)"},
