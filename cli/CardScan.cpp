@@ -72,14 +72,16 @@ cv::Mat DrawScan(const cv::Mat& photo, const Orvanes::FoundCard& found)
     const auto at = [&](double x, double y) {
         const cv::Vec3d p = found.cardToPhoto * cv::Vec3d(x, y, 1.0);
         // Shifted by 4 fractional bits: lines fall between pixels as the cells do.
-        return cv::Point(cvRound(((p[0] / p[2] + 0.5) * scale - 0.5) * 16), cvRound(((p[1] / p[2] + 0.5) * scale - 0.5) * 16));
+        return cv::Point(cvRound(((p[0] / p[2] + 0.5) * scale - 0.5) * 16),
+                         cvRound(((p[1] / p[2] + 0.5) * scale - 0.5) * 16));
     };
     const int thin = std::max(1, std::max(image.cols, image.rows) / 1000);
     const cv::Scalar grid(0, 200, 0), outline(0, 0, 255);
-    for (int column = Card::kFrameCells; column <= Card::kColumns - Card::kFrameCells; ++column)
-        cv::line(image, at(column, Card::kFrameCells), at(column, Card::kRows - Card::kFrameCells), grid, thin, cv::LINE_AA, 4);
-    for (int row = Card::kFrameCells; row <= Card::kRows - Card::kFrameCells; ++row)
-        cv::line(image, at(Card::kFrameCells, row), at(Card::kColumns - Card::kFrameCells, row), grid, thin, cv::LINE_AA, 4);
+    const int first = Card::kFrameCells, lastColumn = Card::kColumns - first, lastRow = Card::kRows - first;
+    for (int column = first; column <= lastColumn; ++column)
+        cv::line(image, at(column, first), at(column, lastRow), grid, thin, cv::LINE_AA, 4);
+    for (int row = first; row <= lastRow; ++row)
+        cv::line(image, at(first, row), at(lastColumn, row), grid, thin, cv::LINE_AA, 4);
     const cv::Point corners[4] = {at(0, 0), at(Card::kColumns, 0), at(Card::kColumns, Card::kRows), at(0, Card::kRows)};
     for (int k = 0; k < 4; ++k) cv::line(image, corners[k], corners[(k + 1) % 4], outline, 2 * thin, cv::LINE_AA, 4);
     // The top-left corner, where cell (0, 0) starts, ringed: a wrong turn shows at a glance.

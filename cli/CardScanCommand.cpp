@@ -13,7 +13,8 @@ int RunCardScan(int argc, char** argv, int first)
         {"cell-pixels", "N", "pixels per cell edge of card-rectified.png (default 10)"},
         {"accept-damaged", "", "use a photo the decoder finds cut short or corrupt, as far as it reads"},
     };
-    for (OptionSpec& entry : CommonOptions("orvane-card-scan", "rectified, found", "all", false)) options.push_back(entry);
+    for (OptionSpec& entry : CommonOptions("orvane-card-scan", "rectified, found", "all", false))
+        options.push_back(entry);
     Arguments args("card-scan", "card-scan PHOTO [options]",
                    "Finds the printed colour card in PHOTO as 'orvane translucent' does and writes what it read:\n"
                    "card-rectified.png, the card's 64 x 16 cells upright with the light evened out (what the\n"
@@ -40,8 +41,10 @@ int RunCardScan(int argc, char** argv, int first)
     if (!settings.quiet) ReportScan(scanned.found);
     Json json = {{"command", "card-scan"}, {"folder", folder.Path()}};
     JsonScan(json["card"], scanned.found);
-    if (settings.outputs.count("rectified")) folder.Write("card-rectified.png", "card-image", EncodePng(scanned.found.card));
-    if (settings.outputs.count("found")) folder.Write("card-found.png", "card-image", EncodePng(DrawScan(scanned.photo, scanned.found)));
+    if (settings.outputs.count("rectified"))
+        folder.Write("card-rectified.png", "card-image", EncodePng(scanned.found.card));
+    if (settings.outputs.count("found"))
+        folder.Write("card-found.png", "card-image", EncodePng(DrawScan(scanned.photo, scanned.found)));
     WriteManifest(folder, "card-scan", argc, argv, first, {args.Positional(0)});
     folder.Commit();
     JsonFiles(json, folder);

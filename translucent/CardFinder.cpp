@@ -72,7 +72,8 @@ double CellGrey(const cv::Mat& photo, const cv::Matx33d& cardToPhoto, int row, i
     double sum = 0.0, grey = 0.0;
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) {
-            const double x = column + kInnerStart + kInnerSpan * (j + 0.5) / 3, y = row + kInnerStart + kInnerSpan * (i + 0.5) / 3;
+            const double x = column + kInnerStart + kInnerSpan * (j + 0.5) / 3;
+            const double y = row + kInnerStart + kInnerSpan * (i + 0.5) / 3;
             if (!GreyAt(photo, Apply(cardToPhoto, x, y), grey)) return -1.0;
             sum += grey;
         }
@@ -157,7 +158,8 @@ Judgement Judge(const cv::Mat& photo, const cv::Matx33d& cardToPhoto)
     const auto judgeAcross = [&](int r0, int c0, int dr, int dc) {
         int rows[4], cols[4];
         for (int k = 0; k < 4; ++k) rows[k] = r0 + k * dr, cols[k] = c0 + k * dc;
-        if (Card::PartAt(rows[0], cols[0]) != Card::Part::kBorder || Card::PartAt(rows[1], cols[1]) != Card::Part::kWhite ||
+        if (Card::PartAt(rows[0], cols[0]) != Card::Part::kBorder ||
+            Card::PartAt(rows[1], cols[1]) != Card::Part::kWhite ||
             Card::PartAt(rows[3], cols[3]) != Card::Part::kWhite)
             return;
         double grey[4];
@@ -273,7 +275,8 @@ std::string Format(double value)
 FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
 {
     if (options.cellPixels < 1 || options.cellPixels > 100)
-        throw std::invalid_argument("FindCard: cellPixels " + std::to_string(options.cellPixels) + " lies outside 1 to 100");
+        throw std::invalid_argument("FindCard: cellPixels " + std::to_string(options.cellPixels) +
+                                    " lies outside 1 to 100");
     if (!(options.minCellPixels >= 1.0))
         throw std::invalid_argument("FindCard: minCellPixels must be at least 1, not " + Format(options.minCellPixels));
     CV_Assert(photo.type() == CV_8UC3 && photo.dims == 2);
@@ -320,7 +323,8 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
         for (const auto& [area, corners] : quads) {
             std::array<cv::Point2d, 4> quad;
             // Work pixels' centres in the photo's pixels; the refinement finds the edge itself.
-            for (size_t k = 0; k < 4; ++k) quad[k] = (cv::Point2d(corners[k]) + cv::Point2d(0.5, 0.5)) * factor - cv::Point2d(0.5, 0.5);
+            for (size_t k = 0; k < 4; ++k)
+                quad[k] = (cv::Point2d(corners[k]) + cv::Point2d(0.5, 0.5)) * factor - cv::Point2d(0.5, 0.5);
             const double cell = std::sqrt(area * factor * factor / ((Card::kColumns - 2.0) * (Card::kRows - 2.0)));
             if (!RefineQuad(photo, quad, std::min(1.5 * factor + 2.0, 0.45 * cell))) continue;
             const Judgement j = BestLayout(photo, quad);
@@ -391,7 +395,8 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
     result.whiteBalanced = !isNeutral;
     if (!isNeutral) {
         cv::Mat terms(static_cast<int>(whites.size()), kFieldTerms, CV_64F);
-        for (int k = 0; k < terms.rows; ++k) FieldTerms(normalised(whitePlaces[static_cast<size_t>(k)]), terms.ptr<double>(k));
+        for (int k = 0; k < terms.rows; ++k)
+            FieldTerms(normalised(whitePlaces[static_cast<size_t>(k)]), terms.ptr<double>(k));
         for (int c = 0; c < 3; ++c) {
             cv::Mat values(terms.rows, 1, CV_64F);
             for (int k = 0; k < terms.rows; ++k) values.at<double>(k) = whites[static_cast<size_t>(k)][c];
@@ -403,7 +408,10 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
             const double limit = std::max(3.0, 3.0 * sorted.at<double>(sorted.cols / 2));
             cv::Mat keptTerms, keptValues;
             for (int k = 0; k < terms.rows; ++k)
-                if (residual.at<double>(k) <= limit) keptTerms.push_back(terms.row(k)), keptValues.push_back(values.row(k));
+                if (residual.at<double>(k) <= limit) {
+                    keptTerms.push_back(terms.row(k));
+                    keptValues.push_back(values.row(k));
+                }
             if (keptTerms.rows >= 2 * kFieldTerms) cv::solve(keptTerms, keptValues, field[c], cv::DECOMP_SVD);
         }
     }

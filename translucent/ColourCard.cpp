@@ -145,7 +145,8 @@ cv::Mat ColourCard::Render(const CardMaterials& materials, int cellPixels, bool 
             std::copy_n(voxels.ptr<uint8_t>(row) + column * kLayerCount, kLayerCount, stack.begin());
             const cv::Vec3b colour = TransmittedColour(stack, materials);
             const cv::Rect2d area = CellArea(row, column, cellPixels);
-            image(cv::Rect(cv::Rect2d(area.tl() - origin, area.size()))).setTo(cv::Scalar(colour[0], colour[1], colour[2]));
+            image(cv::Rect(cv::Rect2d(area.tl() - origin, area.size())))
+                .setTo(cv::Scalar(colour[0], colour[1], colour[2]));
         }
     return image;
 }
@@ -186,7 +187,8 @@ SimulatedCardPhoto SimulateCardPhoto(const CardMaterials& materials, const CardP
             "angles must be finite");
     Require(s.tiltDegrees >= 0.0 && s.tiltDegrees <= 60.0, "tiltDegrees must lie between 0 and 60");
     Require(s.margin >= 0.0 && s.margin <= 0.9, "margin must lie between 0 and 0.9");
-    Require(s.frameAspect == 0.0 || (s.frameAspect >= 1.0 && s.frameAspect <= 4.0), "frameAspect must be 0 or lie between 1 and 4");
+    Require(s.frameAspect == 0.0 || (s.frameAspect >= 1.0 && s.frameAspect <= 4.0),
+            "frameAspect must be 0 or lie between 1 and 4");
     Require(s.placement.x >= 0.0 && s.placement.x <= 1.0 && s.placement.y >= 0.0 && s.placement.y <= 1.0,
             "placement must lie between 0 and 1 each way");
     Require(s.falloff >= 0.0 && s.falloff <= 0.9, "falloff must lie between 0 and 0.9");
@@ -262,26 +264,19 @@ SimulatedCardPhoto SimulateCardPhoto(const CardMaterials& materials, const CardP
                                    card.rows)));
     } else {
         // Drawn from a card of about the photo's resolution, so that cell edges blend as a lens
-        // blends them, and only over the card's bounding box: the rest is background. The fourth
-        // channel carries how much of each photo pixel the card covers.
+        // blends them, straight into the photo: pixels the card does not reach keep the background.
+        // Only the card's bounding box is mapped.
         const int fine = static_cast<int>(std::ceil(s.cellPixels));
-        cv::Mat card;
-        cv::cvtColor(ColourCard::Render(materials, fine, true), card, cv::COLOR_BGR2BGRA);
-        const cv::Rect box = cv::Rect(cv::Point(static_cast<int>(std::floor(left + minX)) - 1, static_cast<int>(std::floor(top + minY)) - 1),
-                                      cv::Point(static_cast<int>(std::ceil(left + maxX)) + 2, static_cast<int>(std::ceil(top + maxY)) + 2)) &
-                             cv::Rect(0, 0, cols, rows);
         const cv::Matx33d imageToCard(1.0 / fine, 0.0, 0.5 / fine, 0.0, 1.0 / fine, 0.5 / fine, 0.0, 0.0, 1.0);
+        const cv::Rect box = cv::Rect(cv::Point(static_cast<int>(left + minX), static_cast<int>(top + minY)),
+                                      cv::Point(static_cast<int>(std::ceil(left + maxX)) + 1,
+                                                static_cast<int>(std::ceil(top + maxY)) + 1)) &
+                             cv::Rect(0, 0, cols, rows);
         const cv::Matx33d intoBox(1.0, 0.0, -box.x, 0.0, 1.0, -box.y, 0.0, 0.0, 1.0);
-        cv::Mat warped, parts[4];
-        cv::warpPerspective(card, warped, cv::Mat(intoBox * result.cardToPhoto * imageToCard), box.size(), cv::INTER_LINEAR,
-                            cv::BORDER_CONSTANT);
-        cv::split(warped, parts);
-        // The colours already hold coverage times the card's colour; the rest is background.
-        cv::Mat background, colours;
-        parts[3].convertTo(background, CV_8U, -s.background / 255.0, s.background);
-        cv::merge(parts, 3, colours);
-        cv::cvtColor(background, background, cv::COLOR_GRAY2BGR);
-        cv::add(colours, background, photo(box));
+        cv::Mat inBox = photo(box);
+        cv::warpPerspective(ColourCard::Render(materials, fine, true), inBox,
+                            cv::Mat(intoBox * result.cardToPhoto * imageToCard), box.size(), cv::INTER_LINEAR,
+                            cv::BORDER_TRANSPARENT);
     }
 
     const bool lit = s.falloff > 0.0 || s.light != cv::Vec3d(1.0, 1.0, 1.0);
@@ -294,26 +289,34 @@ SimulatedCardPhoto SimulateCardPhoto(const CardMaterials& materials, const CardP
             nearest = std::min(nearest, direction.dot(c));
             farthest = std::max(farthest, direction.dot(c));
         }
-        // A row at a time, in buffers made once: the per-pixel work stays in the image library,
-        // and no photo-sized float image is ever allocated.
-        cv::Mat acrossColumns(1, cols, CV_32F), along, gain, exposed, noise(1, cols, CV_32FC3, cv::Scalar::all(0));
-        for (int x = 0; x < cols; ++x) acrossColumns.at<float>(x) = static_cast<float>((direction.x * x - nearest) / (farthest - nearest));
+        // A band of rows at a time, in buffers made once: the per-pixel work stays in the image
+        // library, no photo-sized float image is allocated, and calls are few.
+        constexpr int kBandRows = 64;
+        cv::Mat acrossColumns(1, cols, CV_32F), acrossRows(rows, 1, CV_32F);
+        const double extent = farthest - nearest;
+        for (int x = 0; x < cols; ++x) acrossColumns.at<float>(x) = static_cast<float>((direction.x * x - nearest) / extent);
+        for (int y = 0; y < rows; ++y) acrossRows.at<float>(y) = static_cast<float>(direction.y * y / extent);
+        cv::Mat alongColumns, alongRows, along, gain, exposed, noise;
         cv::RNG rng(s.seed);
-        for (int y = 0; y < rows; ++y) {
-            cv::add(acrossColumns, cv::Scalar(direction.y * y / (farthest - nearest)), along);
+        for (int y = 0; y < rows; y += kBandRows) {
+            const int bandRows = std::min(kBandRows, rows - y);
+            cv::repeat(acrossColumns, bandRows, 1, alongColumns);
+            cv::repeat(acrossRows.rowRange(y, y + bandRows), 1, cols, alongRows);
+            cv::add(alongColumns, alongRows, along);
             cv::threshold(along, along, 1.0, 1.0, cv::THRESH_TRUNC);
             cv::threshold(along, along, 0.0, 0.0, cv::THRESH_TOZERO);
             along.convertTo(along, CV_32F, -s.falloff, 1.0);
             cv::cvtColor(along, gain, cv::COLOR_GRAY2BGR);
             cv::multiply(gain, cv::Scalar(s.light[0], s.light[1], s.light[2]), gain);
-            cv::Mat row = photo.row(y);
-            row.convertTo(exposed, CV_32F);
+            cv::Mat band = photo.rowRange(y, y + bandRows);
+            band.convertTo(exposed, CV_32F);
             cv::multiply(exposed, gain, exposed);
             if (s.noiseSigma > 0.0) {
+                noise.create(exposed.size(), CV_32FC3);
                 rng.fill(noise, cv::RNG::NORMAL, 0.0, s.noiseSigma);
                 exposed += noise;
             }
-            exposed.convertTo(row, CV_8U);
+            exposed.convertTo(band, CV_8U);
         }
     }
     if (s.jpegQuality > 0) {
