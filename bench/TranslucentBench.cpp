@@ -1,7 +1,8 @@
 // The translucent model's heavy operations, each against a floor measured in the same run:
 // the automatic contrast against one HSV conversion of the photograph per evaluated step, the
 // sizing preview against the k-means it is bound to run, and the five meshes against one
-// eight-voxel test per lattice point and label plus writing the output bytes.
+// eight-voxel test per lattice point and label plus writing the output bytes; the card finder
+// against one grey conversion of the photo it reads.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -14,7 +15,9 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "CardFinder.h"
 #include "CardMatching.h"
+#include "ColourCard.h"
 #include "ContrastCurve.h"
 #include "PhotosTranslucent.h"
 
@@ -224,5 +227,36 @@ void BM_GetMeshes(benchmark::State& state)
     state.counters["ratio_to_bound"] = workSeconds / boundSeconds;
 }
 BENCHMARK(BM_GetMeshes)->Arg(64)->Arg(500)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Argument: pixels a cell at the card's centre; 39 makes a photo of 4000 x 3000 pixels.
+void BM_FindCard(benchmark::State& state)
+{
+    Orvanes::CardPhotoSettings settings;
+    settings.cellPixels = static_cast<double>(state.range(0));
+    settings.tiltDegrees = 20.0, settings.tiltAxisDegrees = 60.0, settings.spinDegrees = 7.0, settings.margin = 0.3;
+    settings.falloff = 0.3, settings.light = {0.9, 0.85, 0.8}, settings.noiseSigma = 2.0, settings.jpegQuality = 90;
+    const Orvanes::CardMaterials materials = {Orvanes::LayerEntry(255, 255, 0, 0.3f), Orvanes::LayerEntry(255, 0, 255, 0.3f),
+                                              Orvanes::LayerEntry(0, 255, 255, 0.3f), Orvanes::LayerEntry(255, 255, 255, 0.1f)};
+    const cv::Mat photo = Orvanes::SimulateCardPhoto(materials, settings).photo;
+    cv::Mat grey;
+    cv::cvtColor(photo, grey, cv::COLOR_BGR2GRAY);  // warm: the floor should not pay for page faults
+    double workSeconds = 0.0, floorSeconds = 0.0;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        const Orvanes::FoundCard found = Orvanes::FindCard(photo);
+        benchmark::DoNotOptimize(found.card.data);
+        const double seconds = SecondsSince(start);
+        workSeconds += seconds;
+        state.SetIterationTime(seconds);
+
+        start = Clock::now();
+        cv::cvtColor(photo, grey, cv::COLOR_BGR2GRAY);
+        benchmark::DoNotOptimize(grey.data);
+        floorSeconds += SecondsSince(start);
+    }
+    state.counters["megapixels"] = photo.total() / 1e6;
+    state.counters["ratio_to_grey"] = workSeconds / floorSeconds;
+}
+BENCHMARK(BM_FindCard)->Arg(16)->Arg(39)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,4 +1,4 @@
-// orvane card: the printable colour card, or a predicted photograph of it.
+// orvane card: the printable colour card, or a predicted picture or photograph of it.
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
@@ -29,42 +29,76 @@ std::vector<unsigned char> WriteSimulatedCard(const Materials& materials, int ce
 int RunCard(int argc, char** argv, int first)
 {
     std::vector<OptionSpec> options = {
-        {"cell-size", "MM", "edge of one card cell in mm (default 2; the card is 64 x 16 cells)"},
+        {"cell-size", "MM", "edge of one card cell in mm (default 2; the card is 72 x 24 cells, its frame included)"},
         {"layer-height", "MM", "height of layers 1 to 5 in mm (default 0.1)"},
         {"last-layer-height", "MM", "height of the sixth, white layer in mm (default 0.1)"},
         MaterialsOption(),
-        {"simulate", "", "write only card-simulated.png: the card as the materials' colours predict it"},
-        {"cell-pixels", "N", "pixels per cell edge of the simulated card (default 10)"},
+        {"simulate", "", "write only card-simulated.png: the card's 64 x 16 cells, cropped, as the materials' colours "
+                         "predict them (what 'orvane translucent --card-as-is' reads)"},
+        {"photo", "", "with --simulate: write card-photo.jpg (.png when the seed picks no JPEG) instead, a predicted photo of "
+                      "the whole card as a camera sees it (turned, tilted, unevenly lit, noisy; what 'orvane translucent' "
+                      "reads)"},
+        {"seed", "N", "with --photo: the photo's pose, light and noise (default 1)"},
+        {"ideal", "", "with --photo: square on, whole-pixel cells, even white light, no noise, written as "
+                      "card-photo.png (the seed still turns, mirrors and places the card)"},
+        {"cell-pixels", "N", "pixels per cell edge of the simulated card (default 10), or with --photo at the card's "
+                             "centre (default 16 to 20 from the seed, 12 with --ideal)"},
     };
     for (OptionSpec& entry : CommonOptions("orvane-card", "materials, 3mf")) options.push_back(entry);
     Arguments args("card", "card [options]",
-                   "Writes the colour card for the translucent road: 16 x 64 cells of six layers, as\n"
-                   "card-material-0..3.stl and card.3mf. Print it like the translucent print, photograph it\n"
-                   "against a white light from the side you will view the print from, crop the photo to the\n"
-                   "card's edges, turn it so that cell (0, 0) is top left (seen from above, the corner that\n"
-                   "lay at the front right of the bed), and give it to 'orvane translucent'. With --simulate,\n"
-                   "writes a predicted photo of the card instead, for trying the road without a printer.",
+                   "Writes the colour card for the translucent road as card-material-0..3.stl and card.3mf: 16 x 64\n"
+                   "cells of six layers in a frame the tool finds in a photo (a dark border, a white ring with\n"
+                   "a mark in one corner and a black patch). Print it like the translucent print and\n"
+                   "photograph it for 'orvane translucent':\n"
+                   "  - light behind the card (a window, a light box or a screen showing white), no flash;\n"
+                   "  - from the side you will view the print from: the smooth face printed on the bed;\n"
+                   "  - camera square on, the whole card in the picture, filling at least half of the frame,\n"
+                   "    at least 8 pixels per cell; any turn is fine.\n"
+                   "With --simulate, writes a predicted photo of the card instead, for trying the road without\n"
+                   "a printer.",
                    {}, options);
     if (!args.Parse(argc, argv, first)) return 0;
     const CommonSettings settings = ReadCommonSettings(args, "orvane-card", kCardOutputs);
     // Options the chosen output cannot honour are mistakes, not wishes to ignore.
-    const bool simulate = args.Has("simulate");
+    const bool simulate = args.Has("simulate"), photo = args.Has("photo");
     for (const char* meshOption : {"only", "cell-size", "layer-height", "last-layer-height"})
         if (simulate && args.Has(meshOption))
             throw UsageError(std::string("--") + meshOption + " does not apply to --simulate, which writes only "
-                             "card-simulated.png");
+                             "a picture of the card");
     if (!simulate && args.Has("cell-pixels")) throw UsageError("--cell-pixels applies only to --simulate");
+    if (!simulate && photo) throw UsageError("--photo applies only to --simulate");
+    for (const char* photoOption : {"seed", "ideal"})
+        if (!photo && args.Has(photoOption))
+            throw UsageError(std::string("--") + photoOption + " applies only to --simulate --photo");
     const double cellSize = args.Length("cell-size", 2.0, kMaxStepMm);
     const double layerHeight = args.Length("layer-height", 0.1, kMaxStepMm);
     const double lastLayerHeight = args.Length("last-layer-height", 0.1, kMaxStepMm);
-    const int cellPixels = args.Integer("cell-pixels", 10, 1, 200);
+    const int cellPixels = args.Integer("cell-pixels", photo ? 12 : 10, photo ? 4 : 1, 200);
+    const int seed = args.Integer("seed", 1, 0, 2147483647);
     const Materials materials = ReadMaterials(args);
     WarnBelowNozzle(args, {{"cell-size", kFinestColourPixelMm}, {"layer-height", kFinestLayerMm},
                            {"last-layer-height", kFinestLayerMm}});
 
     OutputFolder folder(settings.folder);
     Json json = {{"command", "card"}, {"folder", folder.Path()}};
-    if (simulate) {
+    if (photo) {
+        Orvanes::CardPhotoSettings shot = Orvanes::RandomCardPhotoSettings(static_cast<uint64_t>(seed));
+        if (args.Has("ideal")) {
+            Orvanes::CardPhotoSettings ideal;
+            ideal.quarterTurns = shot.quarterTurns;
+            ideal.mirrored = shot.mirrored;
+            ideal.margin = shot.margin;
+            ideal.placement = shot.placement;
+            ideal.background = shot.background;
+            shot = ideal;
+        }
+        if (args.Has("cell-pixels") || args.Has("ideal")) shot.cellPixels = cellPixels;
+        const Orvanes::SimulatedCardPhoto simulated = Orvanes::SimulateCardPhoto(EntriesOf(materials), shot);
+        if (simulated.encoded.empty())
+            folder.Write("card-photo.png", "card-image", EncodePng(simulated.photo));
+        else
+            folder.Write("card-photo.jpg", "card-image", simulated.encoded);
+    } else if (simulate) {
         WriteSimulatedCard(materials, cellPixels, folder, "card-simulated.png");
     } else {
         TerminalProgress progress(!settings.quiet && StderrIsTerminal());
@@ -81,7 +115,7 @@ void WriteCardMeshes(const Materials& materials, double cellSize, double layerHe
                      const CommonSettings& settings, OutputFolder& folder, TerminalProgress& progress)
 {
     progress.Begin("card meshes");
-    std::vector<Orvanes::OrvaneMesh> meshes = CardMeshes(cellSize, layerHeight, lastLayerHeight, &progress);
+    std::vector<Orvanes::OrvaneMesh> meshes = CardMeshes(materials, cellSize, layerHeight, lastLayerHeight, &progress);
     progress.End();
     PreparePrint(Pointers(meshes), settings.exactMeshes, ViewedFrom::kBelow);
     // The card's layers are layerHeight thick from the bed up; only the top one may differ.

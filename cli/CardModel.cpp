@@ -2,9 +2,7 @@
 
 #include <sstream>
 
-#include <opencv2/imgproc.hpp>
 #include <orvane/PhotoMeshCreater.h>
-#include <orvane/PhotosTranslucent.h>
 
 namespace orvane_cli {
 
@@ -43,23 +41,23 @@ Materials ReadMaterials(const Arguments& args)
     return materials;
 }
 
-cv::Mat CardVoxels()
+Orvanes::CardMaterials EntriesOf(const Materials& materials)
 {
-    cv::Mat voxels(kCardRows, kCardColumns, CV_8UC(kCardLayers));
-    for (int row = 0; row < kCardRows; ++row) {
-        uint8_t* cells = voxels.ptr<uint8_t>(row);
-        for (int column = 0; column < kCardColumns; ++column) {
-            const std::array<uint8_t, 6> layers = Orvanes::PhotosTranslucent::CellLayers({row, column});
-            for (int k = 0; k < kCardLayers; ++k) cells[column * kCardLayers + k] = layers[static_cast<size_t>(k)];
-        }
-    }
-    return voxels;
+    return {materials[0].entry, materials[1].entry, materials[2].entry, materials[3].entry};
 }
 
-std::vector<Orvanes::OrvaneMesh> CardMeshes(double cellSize, double layerHeight, double lastLayerHeight,
-                                            Orvanes::PhotosProgressBar* progress)
+Orvanes::CardFinderOptions FinderOptions(const Materials& materials)
 {
-    const cv::Mat voxels = CardVoxels();
+    Orvanes::CardFinderOptions options;
+    options.white = Orvanes::ColourCard::WhiteReference(EntriesOf(materials));
+    options.black = Orvanes::ColourCard::BlackReference(EntriesOf(materials));
+    return options;
+}
+
+std::vector<Orvanes::OrvaneMesh> CardMeshes(const Materials& materials, double cellSize, double layerHeight,
+                                            double lastLayerHeight, Orvanes::PhotosProgressBar* progress)
+{
+    const cv::Mat voxels = Orvanes::ColourCard::Voxels(EntriesOf(materials));
     Orvanes::PhotoMeshCreater mesher(progress);
     std::vector<Orvanes::OrvaneMesh> meshes;
     for (int material = 0; material < 4; ++material)
@@ -71,24 +69,7 @@ std::vector<Orvanes::OrvaneMesh> CardMeshes(double cellSize, double layerHeight,
 
 cv::Mat SimulatedCard(const Materials& materials, int cellPixels)
 {
-    const cv::Mat voxels = CardVoxels();
-    cv::Mat cells(kCardRows, kCardColumns, CV_8UC3);
-    for (int row = 0; row < kCardRows; ++row)
-        for (int column = 0; column < kCardColumns; ++column) {
-            const uint8_t* layers = voxels.ptr<uint8_t>(row) + column * kCardLayers;
-            cv::Vec3d light(1.0, 1.0, 1.0);
-            for (int k = 0; k < kCardLayers; ++k) {
-                const Orvanes::LayerEntry& m = materials[layers[k]].entry;
-                const double opacity = m[3];
-                for (int c = 0; c < 3; ++c) light[c] *= (1.0 - opacity) + opacity * m[c] / 255.0;
-            }
-            cells.at<cv::Vec3b>(row, column) =
-                cv::Vec3b(cv::saturate_cast<uint8_t>(light[0] * 255.0), cv::saturate_cast<uint8_t>(light[1] * 255.0),
-                          cv::saturate_cast<uint8_t>(light[2] * 255.0));
-        }
-    cv::Mat image;
-    cv::resize(cells, image, cv::Size(kCardColumns * cellPixels, kCardRows * cellPixels), 0, 0, cv::INTER_NEAREST);
-    return image;
+    return Orvanes::ColourCard::Render(EntriesOf(materials), cellPixels, false);
 }
 
 }  // namespace orvane_cli

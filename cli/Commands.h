@@ -9,6 +9,7 @@ namespace orvane_cli {
 int RunRelief(int argc, char** argv, int first);
 int RunTranslucent(int argc, char** argv, int first);
 int RunCard(int argc, char** argv, int first);
+int RunCardScan(int argc, char** argv, int first);
 int RunDemo(int argc, char** argv, int first);
 int RunPalette(int argc, char** argv, int first);
 

@@ -22,8 +22,10 @@ const char* const kOverview =
     "  translucent CARD PHOTO\n"
     "                       translucent colour print matched against a photographed colour card:\n"
     "                       preview, four material STLs and the body, a coloured 3MF\n"
-    "  card                 the printable 16 x 64 colour card (STLs and 3MF), or with --simulate\n"
-    "                       a predicted photo of it\n"
+    "  card                 the printable 16 x 64 colour card in its frame (STLs and 3MF), or with\n"
+    "                       --simulate a predicted picture or photo of it\n"
+    "  card-scan PHOTO      what the tool reads from a photo of the card: the card rectified, and\n"
+    "                       the photo with the card's grid drawn over it\n"
     "  palette PHOTO --from FILAMENTS\n"
     "                       the filaments of a list that print the photo best as a relief\n"
     "  demo [FOLDER]        both roads on the built-in sample photo and a simulated card\n"
@@ -60,6 +62,7 @@ int Run(int argc, char** argv)
     if (command == "relief") return RunRelief(argc, argv, 2);
     if (command == "translucent") return RunTranslucent(argc, argv, 2);
     if (command == "card") return RunCard(argc, argv, 2);
+    if (command == "card-scan") return RunCardScan(argc, argv, 2);
     if (command == "demo") return RunDemo(argc, argv, 2);
     if (command == "palette") return RunPalette(argc, argv, 2);
     throw UsageError("unknown command '" + command + "' (try 'orvane --help')");

@@ -10,6 +10,7 @@
 #include <orvane/PhotosTranslucent.h>
 
 #include "BothEnds.h"
+#include "CardScan.h"
 #include "Commands.h"
 #include "MeshFiles.h"
 #include "PhotoFraming.h"
@@ -39,6 +40,8 @@ std::vector<OptionSpec> TranslucentOptions(const std::string& defaultFolder)
         {"last-layer-height", "MM", "height of the sixth colour layer, the white one, in mm (default 0.1)"},
         MaterialsOption(),
         {"accept-damaged", "", "use a card or photo the decoder finds cut short or corrupt, as far as it reads"},
+        {"card-as-is", "", "CARD is an image of the card's 64 x 16 cells alone, already cropped and turned upright "
+                           "(as 'orvane card --simulate' writes it): read it as it is instead of finding the card"},
     };
     for (OptionSpec& entry : FramingOptions()) options.push_back(entry);
     for (OptionSpec& entry : CommonOptions(defaultFolder, "preview, materials, body, 3mf")) options.push_back(entry);
@@ -48,7 +51,7 @@ std::vector<OptionSpec> TranslucentOptions(const std::string& defaultFolder)
 TranslucentJob ReadTranslucentJob(const Arguments& args, const ImageFile& card, const ImageFile& photo)
 {
     TranslucentJob job;
-    if (card.size.width < 64 || card.size.height < 16)
+    if (args.Has("card-as-is") && (card.size.width < 64 || card.size.height < 16))
         throw UsageError("the card image is " + std::to_string(card.size.width) + " x " +
                          std::to_string(card.size.height) + " pixels; a card of 64 x 16 cells needs at least 64 x 16");
     job.size = ResolvePrintSize(args, photo.size, 100.0, 0.4);
@@ -154,16 +157,27 @@ int RunTranslucent(int argc, char** argv, int first)
                    "Turns a photo into a translucent colour print: reduces it to at most 256 colours, matches\n"
                    "each against the photographed colour card CARD (see 'orvane card'), and writes preview.png,\n"
                    "material-0..3.stl (six colour layers), body.stl (thicker where darker) and translucent.3mf.\n"
-                   "Lengths are in millimetres.",
+                   "CARD is a photo of the whole printed card: the tool finds the card in it (any turn, mirrored\n"
+                   "or not, seen at an angle), evens out the light with the card's white ring and says on\n"
+                   "standard error what it found ('orvane card-scan' shows it). The print is made to be seen\n"
+                   "like the card: the light comes from behind the body, the viewer looks at the smooth face\n"
+                   "printed on the bed. Lengths are in millimetres.",
                    {"CARD", "PHOTO"}, TranslucentOptions("orvane-translucent"));
     if (!args.Parse(argc, argv, first)) return 0;
     const CommonSettings settings = ReadCommonSettings(args, "orvane-translucent", kTranslucentOutputs);
-    const ImageFile card = ReadImageFile(args.Positional(0), "card", args.Has("accept-damaged"));
+    ImageFile card = ReadImageFile(args.Positional(0), "card", args.Has("accept-damaged"));
     const FramedPhoto framed =
         FramePhoto(args, ReadImageFile(args.Positional(1), "photo", args.Has("accept-damaged")), 100.0, 0.4);
     const ImageFile& photo = framed.photo;
     TranslucentJob job = ReadTranslucentJob(args, card, photo);
     job.keep = framed.keep;
+    Json json = {{"command", "translucent"}, {"folder", settings.folder}};
+    if (!args.Has("card-as-is")) {
+        const ScannedCard scanned = ScanCard(card, args.Positional(0), FinderOptions(job.materials));
+        if (!settings.quiet) ReportScan(scanned.found);
+        JsonScan(json["card"], scanned.found);
+        card = PngImageFile(scanned.found.card);
+    }
 
     OutputFolder folder(settings.folder);
     folder.ProtectInputs({args.Positional(0), args.Positional(1)});
@@ -178,7 +192,6 @@ int RunTranslucent(int argc, char** argv, int first)
     WarnBelowNozzle(args, {{"pixel-size", kFinestColourPixelMm}, {"layer-height", kFinestLayerMm},
                            {"last-layer-height", kFinestLayerMm}});
     TerminalProgress progress(!settings.quiet && StderrIsTerminal());
-    Json json = {{"command", "translucent"}, {"folder", folder.Path()}};
     RunTranslucentJob(job, card, photo, settings, folder, progress, json);
     std::vector<std::string> inputs = {args.Positional(0), args.Positional(1)};
     if (args.Has("mask")) inputs.push_back(args.Text("mask", ""));

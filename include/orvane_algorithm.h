@@ -11,5 +11,7 @@
 #include "orvane/MeshMerging.h"
 #include "orvane/StackPlanner.h"
 #include "orvane/PhotosTranslucent.h"
+#include "orvane/ColourCard.h"
+#include "orvane/CardFinder.h"
 #include "orvane/OrvaneReliefProxy.h"
 #include "orvane/OrvaneTranslucentProxy.h"

@@ -97,7 +97,10 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
         {"relief photo.png --crop 1,2,3", "needs four numbers"}, {"relief photo.png --crop 1,2,3,a", "must be a number"},
         {"relief photo.png --mask black.png", "leave nothing to print"},
         {"relief photo.png --mask half.png --base-levels 0", "a cut-out background needs a base"},
-        {"translucent photo.png photo.png", "64 x 16"},
+        {"translucent photo.png photo.png --card-as-is", "64 x 16"},
+        {"translucent photo.png card.png", "the card 'photo.png': no colour card found", 1},  // swapped
+        {"card-scan photo.png --out s", "no colour card found", 1},
+        {"card --photo", "--photo applies only to --simulate"}, {"card --simulate --ideal", "--ideal applies only to --simulate --photo"},
         {"relief photo.png --width=-5", "--width must be greater than 0"},
         {"relief photo.png --quiet=yes", "option --quiet takes no value"},
         {"relief photo.png --width ten", "--width must be a number, not 'ten'"}, {"relief photo.png --width nan", "must be a number"},
@@ -178,7 +181,7 @@ TEST_F(BadInput, MistakesAndFailedWritesAreReportedOnOneLineLeavingNothingBehind
     EXPECT_TRUE(tidy.status == 0 && tidy.err.find("left in 'd/o\\x1b[2J'") != std::string::npos &&
                 tidy.err.find('\x1b') == std::string::npos) << tidy.err;
     // As many pixels as the 256 colours the photo is reduced to: just enough.
-    EXPECT_EQ(RunTool("translucent card.png square.png --width 16 --pixel-size 1 --only preview --out d", dir).status, 0);
+    EXPECT_EQ(RunTool("translucent card.png square.png --width 16 --pixel-size 1 --card-as-is --only preview --out d", dir).status, 0);
 }
 
 // Files appear under their names only when the whole run succeeded: a run that fails leaves

@@ -132,14 +132,15 @@ TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)
     double volume = 0.0;
     for (const auto& [name, triangles] : cli_test::ExpectListedFiles(Json::parse(run.out)["files"], dir, dir / "card"))
         volume += cli_test::Admesh(dir / "card" / name).volume;
-    // Together the four materials fill the card: 96 x 24 mm, five layers of 0.1 and one of 0.2.
-    EXPECT_NEAR(volume, 96.0 * 24.0 * 0.7, 96.0 * 24.0 * 0.7 * 1e-4);
+    // Together the four materials fill the card and its frame: 72 x 24 cells of 1.5 mm, five
+    // layers of 0.1 and one of 0.2.
+    EXPECT_NEAR(volume, 108.0 * 36.0 * 0.7, 108.0 * 36.0 * 0.7 * 1e-4);
     std::string colours;
     const std::vector<cli_test::ThreeMfObject> card = cli_test::ReadThreeMf(dir / "card/card.3mf");
     for (const cli_test::ThreeMfPart& part : card.at(0).parts) colours += part.colour;
     EXPECT_EQ(colours, "00ffffff00ffffff00f0f0f0");
-    EXPECT_EQ(cli_test::Digests(dir / "card"), "card-material-0.stl 6ed164884a7e4dfa\ncard-material-1.stl 3d796c2d20cfee29\n"
-              "card-material-2.stl a20e69ee1567f84b\ncard-material-3.stl 1a7a6bfc7cccd9df\ncard.3mf 81a6dc3ba2f5d30d\norvane-run.json 1c138f637297c40a\n")
+    EXPECT_EQ(cli_test::Digests(dir / "card"), "card-material-0.stl 373b4bf5d9a477cf\ncard-material-1.stl f55c697700313968\n"
+              "card-material-2.stl a11e18f88de4b8ab\ncard-material-3.stl 7b6d9ffc7f0b06dc\ncard.3mf a80332ea39533b55\norvane-run.json 365606bee57970b0\n")
         << "pinned like the relief's files";
 }
 
@@ -175,7 +176,7 @@ TEST_F(RoadsEndToEnd, DemoRunsBothRoadsAndItsCardFeedsTheTranslucentRoad)
     EXPECT_EQ(cli_test::Digests(dir / "c"), "card-simulated.png 7af1731d39fe318e\norvane-run.json c881e94de4849cc9\n") << "pinned like the relief's files";
     const cli_test::RunResult manual = RunTool("translucent c/card-simulated.png orvane-demo/photo.png --width 24 --contrast "
                                                "0.25 --brightness -0.1 --min-layers 7 --max-layers 7 --only preview "
-                                               "--json --out m", dir);
+                                               "--card-as-is --json --out m", dir);
     EXPECT_TRUE(manual.status == 0 && Json::parse(manual.out)["contrast"] == 0.25) << manual.err;
     EXPECT_EQ(cli_test::FileNames(dir / "m"), (std::vector<std::string>{"orvane-run.json", "preview.png"}));
 }
@@ -264,7 +265,7 @@ TEST_F(RoadsEndToEnd, TransparentBackgroundIsCutAboveTheBaseAndFramingKeepsTheAs
     ASSERT_TRUE(cv::imwrite((dir / "cut.png").string(), bgra) && cv::imwrite((dir / "photo.png").string(), photo) &&
                 cv::imwrite((dir / "square.png").string(), photo(cv::Rect(16, 0, 64, 64))));
     ASSERT_EQ(RunTool("card --simulate --cell-pixels 1 --out c", dir).status, 0);
-    const cli_test::RunResult translucent = RunTool("translucent c/card-simulated.png cut.png --width 48 --pixel-size 0.5 --out t", dir);
+    const cli_test::RunResult translucent = RunTool("translucent c/card-simulated.png cut.png --width 48 --pixel-size 0.5 --card-as-is --out t", dir);
     EXPECT_TRUE(translucent.status == 0 && translucent.err.empty()) << "no progress bar but on a terminal: " << translucent.err;
     for (const std::string line : {"relief cut.png --width 48 --pixel-size 0.5 --only preview,body,colours --out r",
                                    "relief photo.png --width 40 --height 40 --pixel-size 0.5 --only preview --out crop",

@@ -96,9 +96,9 @@ TEST_F(Slicer, ToolProjectsPrintEachPartOnItsOwnExtruder)
              {"relief photo.png --width 12 --pixel-size 1 --colour 000000:1 --colour 1d3f8c:0.4 --colour e0a526:0.35 "
               "--colour ffffff:0.2 --levels 12 --only 3mf --out r", "r/relief.3mf", "T0 T1 T2 T3 #000000;#E0A526;#1D3F8C;#FFFFFF", "12.000 x 8.000"},
              {"relief photo.png --width 12 --pixel-size 1 --only body-3mf --out b", "b/relief-body.3mf", "M600@0.9 #000000", "12.000 x 8.000"},
-             {"translucent s/card-simulated.png photo.png --width 12 --pixel-size 0.5 --only 3mf --out t",
+             {"translucent s/card-simulated.png photo.png --width 12 --pixel-size 0.5 --card-as-is --only 3mf --out t",
               "t/translucent.3mf", "T0 T1 T2 T3 #00FFFF;#FF00FF;#FFFF00;#FFFFFF", "12.000 x 8.000"},
-             {"card --cell-size 0.5 --only 3mf --out c", "c/card.3mf", "T0 T1 T2 T3 #00FFFF;#FF00FF;#FFFF00;#FFFFFF", "32.000 x 8.000"}}) {
+             {"card --cell-size 0.5 --only 3mf --out c", "c/card.3mf", "T0 T1 T2 T3 #00FFFF;#FF00FF;#FFFF00;#FFFFFF", "36.000 x 12.000"}}) {
         SCOPED_TRACE(c.line);
         const cli_test::RunResult run = cli_test::RunTool(c.line, dir);
         ASSERT_EQ(run.status, 0) << run.err;
