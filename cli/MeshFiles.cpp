@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
-#include <future>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -51,18 +50,10 @@ std::string Hex(uint8_t red, uint8_t green, uint8_t blue)
 }
 
 // Hands an entry's text to the archive a piece at a time: the model of a large mesh is hundreds
-// of megabytes of text, which is never held whole. With a second core, each piece is compressed
-// there while the next is written out as text; pieces reach the archive in order, so the bytes
-// are the same.
+// of megabytes of text, which is never held whole.
 class ChunkedEntry {
 public:
     ChunkedEntry(ZipWriter& archive, const std::string& name) : zip(archive) { zip.Begin(name); }
-    ChunkedEntry(const ChunkedEntry&) = delete;
-    ChunkedEntry& operator=(const ChunkedEntry&) = delete;
-    ~ChunkedEntry()
-    {
-        if (pending.valid()) pending.wait();
-    }
     std::string& Text() { return text; }
     void FlushWhenFull()
     {
@@ -71,7 +62,6 @@ public:
     void End()
     {
         Flush();
-        if (pending.valid()) pending.get();
         zip.End();
     }
 
@@ -79,19 +69,11 @@ private:
     static constexpr std::size_t kChunk = 1 << 20;
     void Flush()
     {
-        if (pending.valid()) pending.get();
-        if (cv::getNumThreads() < 2) {
-            zip.Append(text.data(), text.size());
-            text.clear();
-            return;
-        }
-        pending = std::async(std::launch::async, [this, piece = std::move(text)] { zip.Append(piece.data(), piece.size()); });
-        text = std::string();
-        text.reserve(kChunk + 4096);
+        zip.Append(text.data(), text.size());
+        text.clear();
     }
     ZipWriter& zip;
     std::string text;
-    std::future<void> pending;
 };
 
 // The referenced vertices of a mesh in first-use order: 3MF readers reject stray vertices.
