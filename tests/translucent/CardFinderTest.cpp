@@ -120,8 +120,8 @@ TEST(CardFinder, ReadsEveryTurnAndMirrorOfSimulatedPhotosToWithinDeltaE2)
         std::vector<double> errors = CellErrors(found.card, 10);
         std::sort(errors.begin(), errors.end());
         const double percentile99 = errors[errors.size() * 99 / 100];
-        // JPEG below quality 90 quantizes each 16-pixel block's mean colour by several levels:
-        // a neutral grey cell of 15 pixels moves by more than 2 there, whatever the finder does.
+        // Below JPEG quality 90 the cells read worse (up to 2.7), larger cells or not: the
+        // bound there is looser until the cause is known.
         const bool isCoarseJpeg = settings.jpegQuality > 0 && settings.jpegQuality < 90;
         EXPECT_LE(percentile99, isCoarseJpeg ? 3.5 : 2.0) << "JPEG quality " << settings.jpegQuality;
         (isCoarseJpeg ? worstCoarse : worstPercentile) = std::max(isCoarseJpeg ? worstCoarse : worstPercentile, percentile99);
