@@ -2,10 +2,12 @@
 // planner come closest to the photo, written as a palette file for `orvane relief`.
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <iostream>
 #include <sstream>
 #include <vector>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <orvane/ColourDifference.h>
@@ -51,13 +53,28 @@ Choice Choose(const ImageFile& picture, const std::vector<NamedColour>& filament
         if (into.chosen.empty() || error < into.error) into = {chosen, error};
     };
     while (best.chosen.size() < count) {
+        // The candidates of a round do not depend on each other: planned on the cores, then
+        // judged in list order, as one after the other would be.
+        std::vector<std::vector<size_t>> candidates;
+        for (size_t k = 0; k < filaments.size(); ++k)
+            if (!std::count(best.chosen.begin(), best.chosen.end(), k)) {
+                candidates.push_back(best.chosen);
+                candidates.back().push_back(k);
+            }
+        std::vector<double> errors(candidates.size());
+        std::vector<std::exception_ptr> failures(candidates.size());
+        cv::parallel_for_(cv::Range(0, static_cast<int>(candidates.size())), [&](const cv::Range& range) {
+            for (auto c = static_cast<size_t>(range.start); c < static_cast<size_t>(range.end); ++c) try {
+                    errors[c] = PlannedError(picture, filaments, candidates[c], baseCount, levelCount);
+                } catch (...) {
+                    failures[c] = std::current_exception();
+                }
+        }, static_cast<double>(candidates.size()));
+        for (const std::exception_ptr& failure : failures)
+            if (failure) std::rethrow_exception(failure);
         Choice next;
-        for (size_t k = 0; k < filaments.size(); ++k) {
-            if (std::count(best.chosen.begin(), best.chosen.end(), k)) continue;
-            std::vector<size_t> chosen = best.chosen;
-            chosen.push_back(k);
-            tryChoice(chosen, next);
-        }
+        for (size_t c = 0; c < candidates.size(); ++c)
+            if (next.chosen.empty() || errors[c] < next.error) next = {candidates[c], errors[c]};
         best = next;
     }
     for (bool improved = true; improved;) {
