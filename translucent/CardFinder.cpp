@@ -208,8 +208,10 @@ Judgement BestLayout(const cv::Mat& photo, const std::array<cv::Point2d, 4>& qua
 
 // Robust mean of a cell's middle: per channel, the mean of the samples left when the lowest and
 // highest eighth are dropped (JPEG's ringing and a stray edge pixel), in whole numbers, so a
-// uniform cell gives back exactly its colour. Bytes are counted, not sorted.
-cv::Vec3b CellMean(const cv::Mat& photo, const cv::Matx33d& cardToPhoto, int row, int column, int samples)
+// uniform cell gives back exactly its colour. Bytes are counted, not sorted. exact receives the
+// mean before rounding, for the light to be divided out of without rounding twice.
+cv::Vec3b CellMean(const cv::Mat& photo, const cv::Matx33d& cardToPhoto, int row, int column, int samples,
+                   cv::Vec3d& exact)
 {
     uint16_t counts[3][256] = {};
     int lowest[3] = {255, 255, 255}, highest[3] = {0, 0, 0};
@@ -245,6 +247,7 @@ cv::Vec3b CellMean(const cv::Mat& photo, const cv::Matx33d& cardToPhoto, int row
             seen += count;
         }
         mean[c] = static_cast<uint8_t>((2 * sum + kept) / (2 * int64_t(kept)));
+        exact[c] = static_cast<double>(sum) / kept;
     }
     return mean;
 }
@@ -360,10 +363,12 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
     result.rotation = ((static_cast<int>(std::lround(degrees / 90.0)) % 4 + 4) % 4) * 90;
 
     // Every cell's robust mean, read over as many points as its middle has pixels (capped).
-    const int samples = std::max(2, std::min(12, static_cast<int>(std::lround(result.cellPixels * kInnerSpan))));
+    const int samples = std::max(2, std::min(32, static_cast<int>(std::lround(result.cellPixels * kInnerSpan))));
     cv::Mat means(Card::kRows, Card::kColumns, CV_8UC3, cv::Scalar::all(0));
+    cv::Mat exactMeans(Card::kRows, Card::kColumns, CV_64FC3, cv::Scalar::all(0));
     std::vector<cv::Point2d> whitePlaces;
     std::vector<cv::Vec3b> whites;
+    std::vector<cv::Vec3d> exactWhites;
     cv::Vec3d blackSum(0, 0, 0);
     int blackCount = 0;
     bool isNeutral = true;
@@ -371,11 +376,13 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
         for (int column = 0; column < Card::kColumns; ++column) {
             const Card::Part part = Card::PartAt(row, column);
             if (part == Card::Part::kBorder || part == Card::Part::kMark) continue;
-            const cv::Vec3b mean = CellMean(photo, found.cardToPhoto, row, column, samples);
+            cv::Vec3d& exact = exactMeans.at<cv::Vec3d>(row, column);
+            const cv::Vec3b mean = CellMean(photo, found.cardToPhoto, row, column, samples, exact);
             means.at<cv::Vec3b>(row, column) = mean;
             if (part == Card::Part::kWhite) {
                 whitePlaces.push_back(Apply(found.cardToPhoto, column + 0.5, row + 0.5));
                 whites.push_back(mean);
+                exactWhites.push_back(exact);
                 isNeutral &= mean == options.white;
             } else if (part == Card::Part::kBlack) {
                 blackSum += cv::Vec3d(mean), ++blackCount;
@@ -399,7 +406,7 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
             FieldTerms(normalised(whitePlaces[static_cast<size_t>(k)]), terms.ptr<double>(k));
         for (int c = 0; c < 3; ++c) {
             cv::Mat values(terms.rows, 1, CV_64F);
-            for (int k = 0; k < terms.rows; ++k) values.at<double>(k) = whites[static_cast<size_t>(k)][c];
+            for (int k = 0; k < terms.rows; ++k) values.at<double>(k) = exactWhites[static_cast<size_t>(k)][c];
             cv::solve(terms, values, field[c], cv::DECOMP_SVD);
             // Once more without the cells that sit far off the field (a smudge, a reflection).
             cv::Mat residual = cv::abs(terms * field[c] - values);
@@ -415,8 +422,9 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
             if (keptTerms.rows >= 2 * kFieldTerms) cv::solve(keptTerms, keptValues, field[c], cv::DECOMP_SVD);
         }
     }
-    const auto balanced = [&](const cv::Vec3b& mean, int row, int column) {
-        if (isNeutral) return mean;
+    // mean: before rounding; rounded: the same rounded, which a neutral ring leaves as it is.
+    const auto balanced = [&](const cv::Vec3d& mean, const cv::Vec3b& rounded, int row, int column) {
+        if (isNeutral) return rounded;
         double terms[kFieldTerms];
         FieldTerms(normalised(Apply(found.cardToPhoto, column + 0.5, row + 0.5)), terms);
         cv::Vec3b out;
@@ -433,7 +441,8 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
     for (int row = 0; row < Card::kGridRows; ++row)
         for (int column = 0; column < Card::kGridColumns; ++column) {
             const int cardRow = row + Card::kFrameCells, cardColumn = column + Card::kFrameCells;
-            const cv::Vec3b colour = balanced(means.at<cv::Vec3b>(cardRow, cardColumn), cardRow, cardColumn);
+            const cv::Vec3b colour = balanced(exactMeans.at<cv::Vec3d>(cardRow, cardColumn),
+                                              means.at<cv::Vec3b>(cardRow, cardColumn), cardRow, cardColumn);
             result.card(cv::Rect(column * k, row * k, k, k)).setTo(cv::Scalar(colour[0], colour[1], colour[2]));
         }
 
@@ -452,7 +461,7 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
                             cv::saturate_cast<uint8_t>(black[2]));
         int blackRow = Card::kBorderCells + Card::kWhiteRingCells / 2, blackColumn = 0;
         while (Card::PartAt(blackRow, blackColumn) != Card::Part::kBlack) ++blackColumn;
-        const double shown = Luma(cv::Vec3d(balanced(blackMean, blackRow, blackColumn)));
+        const double shown = Luma(cv::Vec3d(balanced(black, blackMean, blackRow, blackColumn)));
         const bool known = options.black != cv::Vec3b(0, 0, 0);
         const double expected = Luma(cv::Vec3d(options.black)), white = Luma(cv::Vec3d(options.white));
         if (known ? std::abs(shown - expected) > 0.08 * white : shown > 0.7 * white)
