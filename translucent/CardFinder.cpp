@@ -207,9 +207,10 @@ Judgement BestLayout(const cv::Mat& photo, const std::array<cv::Point2d, 4>& qua
 }
 
 // Robust mean of a cell's middle: per channel, the mean of the samples left when the lowest and
-// highest eighth are dropped (JPEG's ringing and a stray edge pixel), in whole numbers, so a
-// uniform cell gives back exactly its colour. Bytes are counted, not sorted. exact receives the
-// mean before rounding, for the light to be divided out of without rounding twice.
+// highest 32nd are dropped (a stray edge pixel; dropping more loses JPEG noise that would
+// average out), in whole numbers, so a uniform cell gives back exactly its colour. Bytes are
+// counted, not sorted. exact receives the mean before rounding, for the light to be divided
+// out of without rounding twice.
 cv::Vec3b CellMean(const cv::Mat& photo, const cv::Matx33d& cardToPhoto, int row, int column, int samples,
                    cv::Vec3d& exact)
 {
@@ -234,7 +235,7 @@ cv::Vec3b CellMean(const cv::Mat& photo, const cv::Matx33d& cardToPhoto, int row
             }
         }
     }
-    const int total = samples * samples, drop = total / 8, kept = total - 2 * drop;
+    const int total = samples * samples, drop = total / 32, kept = total - 2 * drop;
     cv::Vec3b mean;
     for (int c = 0; c < 3; ++c) {
         int64_t sum = 0;
