@@ -166,7 +166,8 @@ TEST(CardFinder, RefusesPhotosWithoutACardTooSmallCardsAndReportsWrongReferences
                                    cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), ColourCard::Render(kMaterials, 12, false)};
     for (const char* name : {"astronaut.png", "chelsea.png", "coffee.png"}) {
         const auto path = std::filesystem::path("/usr/lib/python3/dist-packages/skimage/data") / name;
-        if (std::filesystem::exists(path)) photos.push_back(cv::imread(path.string(), cv::IMREAD_COLOR));
+        photos.push_back(cv::imread(path.string(), cv::IMREAD_COLOR));
+        ASSERT_FALSE(photos.back().empty()) << path << " is missing: scripts/setup.sh installs python3-skimage";
     }
     for (size_t k = 0; k < photos.size(); ++k) {
         try {
