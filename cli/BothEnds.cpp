@@ -3,6 +3,7 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include <opencv2/core/utility.hpp>
 
@@ -43,6 +44,20 @@ void FromBothEnds(std::size_t count, const std::function<void(std::size_t)>& her
     }
     if (helper.joinable()) helper.join();
     if (helperFailure) std::rethrow_exception(helperFailure);
+}
+
+void OnCores(std::size_t count, const std::function<void(std::size_t)>& piece)
+{
+    std::vector<std::exception_ptr> failures(count);
+    cv::parallel_for_(cv::Range(0, static_cast<int>(count)), [&](const cv::Range& range) {
+        for (auto k = static_cast<std::size_t>(range.start); k < static_cast<std::size_t>(range.end); ++k) try {
+                piece(k);
+            } catch (...) {
+                failures[k] = std::current_exception();
+            }
+    }, static_cast<double>(count));
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace orvane_cli

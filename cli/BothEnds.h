@@ -1,4 +1,4 @@
-// Independent pieces of work shared by two cores without changing what they make.
+// Independent pieces of work shared by the cores without changing what they make.
 #pragma once
 #include <cstddef>
 #include <functional>
@@ -12,5 +12,10 @@ namespace orvane_cli {
 // sides after their current piece and is thrown again here (this thread's first).
 void FromBothEnds(std::size_t count, const std::function<void(std::size_t)>& here,
                   const std::function<void(std::size_t)>& there);
+
+// Does pieces 0 .. count - 1, each once, on the image library's worker threads (--threads), in
+// no fixed order. Returns when every piece is done; the first failing piece's failure (in piece
+// order) is thrown again here.
+void OnCores(std::size_t count, const std::function<void(std::size_t)>& piece);
 
 }  // namespace orvane_cli

@@ -4,16 +4,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <exception>
 #include <limits>
 #include <memory>
 #include <stdexcept>
 #include <utility>
 
-#include <opencv2/core/utility.hpp>
 #include <orvane/PhotosBase.h>
 #include <orvane/StlFacets.h>
 
+#include "BothEnds.h"
 #include "Zip.h"
 
 namespace orvane_cli {
@@ -292,20 +291,10 @@ std::string WriteStl(OutputFolder& folder, const std::string& name, Orvanes::Orv
     const std::unique_ptr<char[]> bytes(new char[size]);
     Orvanes::WriteStlHeader(faces, bytes.get());
     constexpr size_t kBand = 1 << 16;
-    const int bands = static_cast<int>((faces + kBand - 1) / kBand);
-    std::vector<std::exception_ptr> failures(static_cast<size_t>(bands));
-    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
-        for (int band = range.start; band < range.end; ++band) {
-            const size_t first = static_cast<size_t>(band) * kBand, last = std::min(faces, first + kBand);
-            try {
-                Orvanes::WriteStlFacets(mesh, first, last, bytes.get() + 84 + 50 * first);
-            } catch (...) {
-                failures[static_cast<size_t>(band)] = std::current_exception();
-            }
-        }
+    OnCores((faces + kBand - 1) / kBand, [&](size_t band) {
+        const size_t first = band * kBand, last = std::min(faces, first + kBand);
+        Orvanes::WriteStlFacets(mesh, first, last, bytes.get() + 84 + 50 * first);
     });
-    for (const std::exception_ptr& failure : failures)
-        if (failure) std::rethrow_exception(failure);
     mesh = Orvanes::OrvaneMesh();  // released before the file is written
     return folder.Write(name, "stl", bytes.get(), size, faceCount);
 }

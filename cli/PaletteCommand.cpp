@@ -2,18 +2,17 @@
 // planner come closest to the photo, written as a palette file for `orvane relief`.
 #include <algorithm>
 #include <cstdio>
-#include <exception>
 #include <iostream>
 #include <sstream>
 #include <vector>
 
-#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <orvane/ColourDifference.h>
 #include <orvane/PhotosRelief.h>
 #include <orvane/StackPlanner.h>
 
+#include "BothEnds.h"
 #include "Colours.h"
 #include "CommandSupport.h"
 #include "Commands.h"
@@ -62,16 +61,9 @@ Choice Choose(const ImageFile& picture, const std::vector<NamedColour>& filament
                 candidates.back().push_back(k);
             }
         std::vector<double> errors(candidates.size());
-        std::vector<std::exception_ptr> failures(candidates.size());
-        cv::parallel_for_(cv::Range(0, static_cast<int>(candidates.size())), [&](const cv::Range& range) {
-            for (auto c = static_cast<size_t>(range.start); c < static_cast<size_t>(range.end); ++c) try {
-                    errors[c] = PlannedError(picture, filaments, candidates[c], baseCount, levelCount);
-                } catch (...) {
-                    failures[c] = std::current_exception();
-                }
-        }, static_cast<double>(candidates.size()));
-        for (const std::exception_ptr& failure : failures)
-            if (failure) std::rethrow_exception(failure);
+        OnCores(candidates.size(), [&](size_t c) {
+            errors[c] = PlannedError(picture, filaments, candidates[c], baseCount, levelCount);
+        });
         Choice next;
         for (size_t c = 0; c < candidates.size(); ++c)
             if (next.chosen.empty() || errors[c] < next.error) next = {candidates[c], errors[c]};

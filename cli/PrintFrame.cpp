@@ -1,13 +1,13 @@
 #include "PrintFrame.h"
 
 #include <algorithm>
-#include <exception>
 #include <limits>
 #include <numeric>
 #include <utility>
 
-#include <opencv2/core/utility.hpp>
 #include <orvane/MeshMerging.h>
+
+#include "BothEnds.h"
 
 namespace orvane_cli {
 
@@ -20,19 +20,7 @@ void PreparePrint(const std::vector<Orvanes::OrvaneMesh*>& meshes, bool exact, V
     std::iota(order.begin(), order.end(), size_t{0});
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return meshes[a]->faces.size() > meshes[b]->faces.size(); });
-    std::vector<std::exception_ptr> failures(meshes.size());
-    cv::parallel_for_(cv::Range(0, static_cast<int>(order.size())), [&](const cv::Range& range) {
-        for (int k = range.start; k < range.end; ++k) {
-            Orvanes::OrvaneMesh* mesh = meshes[order[static_cast<size_t>(k)]];
-            try {
-                *mesh = Orvanes::MergeCoplanarFaces(*mesh);
-            } catch (...) {
-                failures[static_cast<size_t>(k)] = std::current_exception();
-            }
-        }
-    }, static_cast<double>(order.size()));
-    for (const std::exception_ptr& failure : failures)
-        if (failure) std::rethrow_exception(failure);
+    OnCores(order.size(), [&](size_t k) { *meshes[order[k]] = Orvanes::MergeCoplanarFaces(*meshes[order[k]]); });
     PlacePrint(meshes, side);
 }
 
