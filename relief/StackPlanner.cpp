@@ -28,14 +28,16 @@ int Truncated(float value)
     return static_cast<int>(std::max(-255.0f, std::min(255.0f, std::trunc(value))));
 }
 
-// Levels j..0 painted top first while the opacity so far lies in [0, 1], each add saturated.
-cv::Vec3b Composite(const std::vector<const LayerEntry*>& levels, size_t top)
+// The preview's colour of a pixel whose highest level is the last of levels (positions in
+// entries, bottom first): levels painted from the top down while the opacity so far lies in
+// [0, 1], each add saturated. depth receives how many levels the walk took.
+cv::Vec3b Composite(const std::vector<int>& levels, const std::vector<LayerEntry>& entries, size_t& depth)
 {
     int colour[3] = {0, 0, 0};
     float covered = 0.0f;
-    for (size_t k = top + 1; k-- > 0;) {
-        if (!(covered >= 0.0f && covered <= 1.0f)) break;
-        const LayerEntry& entry = *levels[k];
+    depth = 0;
+    for (size_t k = levels.size(); k-- > 0 && covered >= 0.0f && covered <= 1.0f; ++depth) {
+        const LayerEntry& entry = entries[static_cast<size_t>(levels[k])];
         for (int c = 0; c < 3; ++c) colour[c] = std::clamp(colour[c] + Truncated(entry[c] * entry[3]), 0, 255);
         covered += entry[3];
     }
@@ -55,15 +57,7 @@ struct Partial {
     double cost = 0.0;
     int parent = -1;  // index among the partials one level down
     int entry = 0;    // palette position of its top level
-    size_t sameHash = SIZE_MAX;  // the next partial of this level whose key hashes alike
 };
-
-uint64_t HashOf(const std::string& key)
-{
-    uint64_t hash = 1469598103934665603u;
-    for (char c : key) hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211u;
-    return hash;
-}
 
 }  // namespace
 
@@ -78,10 +72,15 @@ float LayerOpacity(double transmissionDistance, double layerHeight)
 
 std::vector<cv::Vec3b> LevelColours(const std::vector<LayerEntry>& stack, int baseCount)
 {
-    std::vector<const LayerEntry*> levels;
-    for (size_t k = static_cast<size_t>(std::max(baseCount, 0)); k < stack.size(); ++k) levels.push_back(&stack[k]);
+    const size_t first = std::min(static_cast<size_t>(std::max(baseCount, 0)), stack.size());
+    const std::vector<LayerEntry> shown(stack.begin() + static_cast<long>(first), stack.end());
+    std::vector<int> levels;
     std::vector<cv::Vec3b> colours;
-    for (size_t j = 0; j < levels.size(); ++j) colours.push_back(Composite(levels, j));
+    size_t depth = 0;
+    for (size_t j = 0; j < shown.size(); ++j) {
+        levels.push_back(static_cast<int>(j));
+        colours.push_back(Composite(levels, shown, depth));
+    }
     return colours;
 }
 
@@ -139,12 +138,8 @@ std::vector<LayerEntry> PlanStack(const PhotosRelief& relief, int baseCount, int
     // the cheapest kMaxPartials.
     // When no opacity is negative, adding entries on top can only shorten the run of entries a
     // preview looks through, so that run is all a key needs; otherwise it holds every entry.
-    std::vector<std::array<int, 3>> adds;
     bool coversGrow = true;
-    for (const LayerEntry& entry : palette) {
-        adds.push_back({Truncated(entry[0] * entry[3]), Truncated(entry[1] * entry[3]), Truncated(entry[2] * entry[3])});
-        coversGrow = coversGrow && entry[3] >= 0.0f;
-    }
+    for (const LayerEntry& entry : palette) coversGrow = coversGrow && entry[3] >= 0.0f;
     const size_t width = palette.size() <= 256 ? 1 : 2;  // bytes a palette position takes in a key
     const size_t usedBytes = (palette.size() + 7) / 8;
     std::vector<std::vector<Partial>> partials(static_cast<size_t>(levels) + 1);
@@ -154,7 +149,7 @@ std::vector<LayerEntry> PlanStack(const PhotosRelief& relief, int baseCount, int
     for (int level = 0; level < levels; ++level) {
         const std::vector<Partial>& below = partials[static_cast<size_t>(level)];
         std::vector<Partial>& grown = partials[static_cast<size_t>(level) + 1];
-        std::unordered_map<uint64_t, size_t> lastOfHash;
+        std::unordered_map<std::string, size_t> byKey;
         for (size_t b = 0; b < below.size(); ++b) {
             const Partial& partial = below[b];
             top.clear();
@@ -165,18 +160,8 @@ std::vector<LayerEntry> PlanStack(const PhotosRelief& relief, int baseCount, int
                 const bool continues = level > 0 && top.back() == static_cast<int>(p);
                 if (!continues && (used || (palette[p] == base && level > 0))) continue;
                 top.push_back(static_cast<int>(p));
-                // The preview's walk from the top down (as Composite), counting the entries it takes.
-                int shown[3] = {0, 0, 0};
-                float covered = 0.0f;
                 size_t depth = 0;
-                for (size_t k = top.size(); k-- > 0 && covered >= 0.0f && covered <= 1.0f; ++depth) {
-                    const size_t e = static_cast<size_t>(top[k]);
-                    for (size_t c = 0; c < 3; ++c) shown[c] = std::clamp(shown[c] + adds[e][c], 0, 255);
-                    covered += palette[e][3];
-                }
-                const double cost = partial.cost + levelCost(level, cv::Vec3b(static_cast<uint8_t>(shown[0]),
-                                                                              static_cast<uint8_t>(shown[1]),
-                                                                              static_cast<uint8_t>(shown[2])));
+                const double cost = partial.cost + levelCost(level, Composite(top, palette, depth));
                 key.assign(partial.key, 0, usedBytes);
                 key[p / 8] = static_cast<char>(key[p / 8] | 1 << (p % 8));
                 for (size_t k = coversGrow ? top.size() - depth : 0; k < top.size(); ++k) {
@@ -184,13 +169,11 @@ std::vector<LayerEntry> PlanStack(const PhotosRelief& relief, int baseCount, int
                     if (width == 2) key.push_back(static_cast<char>(top[k] >> 8));
                 }
                 top.pop_back();
-                const auto [last, added] = lastOfHash.emplace(HashOf(key), grown.size());
-                size_t same = added ? SIZE_MAX : last->second;
-                while (same != SIZE_MAX && grown[same].key != key) same = grown[same].sameHash;
-                if (same == SIZE_MAX) {
-                    grown.push_back({key, cost, static_cast<int>(b), static_cast<int>(p), added ? SIZE_MAX : last->second});
-                    last->second = grown.size() - 1;
-                } else if (cost < grown[same].cost) {
+                const auto found = byKey.find(key);
+                if (found == byKey.end()) {
+                    byKey.emplace(key, grown.size());
+                    grown.push_back({key, cost, static_cast<int>(b), static_cast<int>(p)});
+                } else if (const size_t same = found->second; cost < grown[same].cost) {
                     grown[same].cost = cost;
                     grown[same].parent = static_cast<int>(b);
                     grown[same].entry = static_cast<int>(p);
