@@ -1,7 +1,6 @@
 #include "StackPlanner.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cmath>
 #include <map>
