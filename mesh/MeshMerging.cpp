@@ -264,6 +264,22 @@ std::vector<Rectangle> Rectangles(const std::vector<uint64_t>& cells, const Pack
     return rects;
 }
 
+// The corners of the merged rectangles.
+void CornerKeys(const std::vector<Rectangle>& rects, const Packing& pack, std::vector<uint64_t>& keys)
+{
+    for (const Rectangle& r : rects) {
+        const int p = AxisP(r.a), q = AxisQ(r.a);
+        Point c{};
+        c[r.a] = r.plane;
+        for (const uint32_t cp : {r.p0, r.p1})
+            for (const uint32_t cq : {r.q0, r.q1}) {
+                c[p] = cp;
+                c[q] = cq;
+                keys.push_back(pack.PointKey(c));
+            }
+    }
+}
+
 // An open-addressing table from keys below 2^63 to 32-bit values; nothing is ever removed.
 class KeyTable {
 public:
@@ -818,6 +834,144 @@ int ExtendsToward(const Point& v, const Point& w, const Point& third, int normal
     return 0;
 }
 
+// The layout the height-map mesher writes, recognised so that its body merges along the grid:
+// two vertices per pixel (top, then bottom) row by row; per cell of four pixels two top and two
+// bottom triangles; then the side walls. rows is 0 for any other mesh.
+struct HeightGrid {
+    size_t rows = 0, cols = 0;
+    size_t Top(size_t r, size_t c) const { return 2 * (r * cols + c); }
+};
+
+HeightGrid HeightMapLayout(const OrvaneMesh& mesh, const std::vector<Point>& lattice)
+{
+    const HeightGrid none;
+    const size_t vertexCount = mesh.vertices.size();
+    if (mesh.faces.empty() || mesh.faces[0][0] < 4 || mesh.faces[0][0] % 2 != 0) return none;
+    HeightGrid grid;
+    grid.cols = size_t(mesh.faces[0][0]) / 2;
+    grid.rows = vertexCount / (2 * grid.cols);
+    const size_t rows = grid.rows, cols = grid.cols;
+    if (rows < 2 || 2 * rows * cols != vertexCount ||
+        mesh.faces.size() != 4 * (rows - 1) * (cols - 1) + 4 * (rows - 1) + 4 * (cols - 1))
+        return none;
+    const Face* f = mesh.faces.data();
+    const auto next = [&f](size_t x, size_t y, size_t z) {
+        const Face& face = *f++;
+        return size_t(face[0]) == x && size_t(face[1]) == y && size_t(face[2]) == z;
+    };
+    for (size_t r = 0; r + 1 < rows; ++r)
+        for (size_t c = 0; c + 1 < cols; ++c) {
+            const size_t a = grid.Top(r + 1, c), b = grid.Top(r, c), cc = b + 2;
+            if (!next(a, cc, b) || !next(a + 2, cc, a) || !next(b + 1, cc + 1, a + 1) || !next(a + 1, cc + 1, a + 3))
+                return none;
+        }
+    for (size_t r = 0; r + 1 < rows; ++r) {
+        const size_t t0 = grid.Top(r, 0), t1 = grid.Top(r + 1, 0), u0 = grid.Top(r, cols - 1), u1 = grid.Top(r + 1, cols - 1);
+        if (!next(t0, t0 + 1, t1) || !next(t1, t0 + 1, t1 + 1) || !next(u1, u0 + 1, u0) || !next(u1 + 1, u0 + 1, u1))
+            return none;
+    }
+    for (size_t c = 0; c + 1 < cols; ++c) {
+        const size_t v0 = grid.Top(0, c), v1 = grid.Top(0, c + 1), w0 = grid.Top(rows - 1, c), w1 = grid.Top(rows - 1, c + 1);
+        if (!next(v1, v0 + 1, v0) || !next(v1 + 1, v0 + 1, v1) || !next(w0, w0 + 1, w1) || !next(w1, w0 + 1, w1 + 1))
+            return none;
+    }
+    // Every column on one lattice line and every row on another, next to each other in order,
+    // all bottoms in one plane and every top on the same side of it: a grid of unit cells over
+    // one solid, where each point is one vertex.
+    const uint32_t bottom = lattice[1][2];
+    const bool above = lattice[0][2] > bottom;
+    const auto step = [](uint32_t from, uint32_t to, int64_t& direction) {
+        const int64_t d = int64_t(to) - int64_t(from);
+        if (direction == 0 && (d == 1 || d == -1)) direction = d;
+        return d == direction;
+    };
+    int64_t alongColumns = 0, alongRows = 0;
+    for (size_t r = 0; r < rows; ++r)
+        for (size_t c = 0; c < cols; ++c) {
+            const Point &t = lattice[grid.Top(r, c)], &b = lattice[grid.Top(r, c) + 1];
+            const Point &first = lattice[grid.Top(0, c)], &left = lattice[grid.Top(r, 0)];
+            if (t[0] != first[0] || b[0] != t[0] || t[1] != left[1] || b[1] != t[1] || b[2] != bottom ||
+                t[2] == bottom || (t[2] > bottom) != above)
+                return none;
+            if ((r == 0 && c > 0 && !step(lattice[grid.Top(0, c - 1)][0], t[0], alongColumns)) ||
+                (c == 0 && r > 0 && !step(lattice[grid.Top(r - 1, 0)][1], t[1], alongRows)))
+                return none;
+        }
+    return grid;
+}
+
+// The end of the merge for a height-map body: every lattice point is one input vertex and the
+// surface is one solid, so triangles take input vertices directly and no point of a kept
+// triangle is looked up or joined across edges; only the points on merged rectangles are
+// indexed. Gives the bytes the general path gives; false (nothing done) if a rectangle corner
+// is not an input vertex.
+bool MergeAlongGrid(const OrvaneMesh& mesh, const HeightGrid& grid, const std::vector<Point>& lattice,
+                    const Packing& pack, const std::vector<Rectangle>& rects, const std::vector<uint32_t>& kept,
+                    const std::vector<uint8_t>& onRectangle, OrvaneMesh& merged)
+{
+    std::vector<uint8_t> keptVertex(mesh.vertices.size(), 0);
+    for (const uint32_t t : kept)
+        for (int k = 0; k < 3; ++k) keptVertex[size_t(mesh.faces[t][k])] = 1;
+    std::vector<uint64_t> pointKeys;
+    CornerKeys(rects, pack, pointKeys);
+    for (size_t v = 0; v < mesh.vertices.size(); ++v)
+        if (keptVertex[v] && onRectangle[v]) pointKeys.push_back(pack.PointKey(lattice[v]));
+    const PointIndex points(std::move(pointKeys), pack);
+
+    // Lattice positions back to columns and rows.
+    std::vector<uint32_t> columnAt(size_t(pack.mask) + 1), rowAt(size_t(pack.mask) + 1);
+    for (size_t c = 0; c < grid.cols; ++c) columnAt[lattice[grid.Top(0, c)][0]] = uint32_t(c);
+    for (size_t r = 0; r < grid.rows; ++r) rowAt[lattice[grid.Top(r, 0)][1]] = uint32_t(r);
+    std::vector<uint32_t> vertexOf(points.Size());
+    std::vector<bool> keptPoint(points.Size());
+    for (uint32_t id = 0; id < points.Size(); ++id) {
+        const Point p = points.PointAt(id);
+        const size_t top = grid.Top(rowAt[p[1]], columnAt[p[0]]);
+        if (lattice[top][0] != p[0] || lattice[top][1] != p[1]) return false;
+        if (lattice[top][2] == p[2]) vertexOf[id] = uint32_t(top);
+        else if (lattice[top + 1][2] == p[2]) vertexOf[id] = uint32_t(top + 1);
+        else return false;
+        keptPoint[id] = keptVertex[vertexOf[id]] != 0;
+    }
+    keptVertex = {};
+
+    std::vector<std::array<uint32_t, 3>> faces;
+    {
+        std::vector<uint8_t> planes;
+        Emitter emitter(points, faces, planes);
+        for (const Rectangle& r : rects) emitter.Add(r);
+        PointDropper(points, faces, planes).Run(emitter.Quadrants(), keptPoint);
+    }
+    if (faces.size() + kept.size() > size_t(std::numeric_limits<int32_t>::max()) / 3)
+        throw std::length_error("MergeCoplanarFaces: too many triangles for 32-bit indices");
+    // Vertices numbered in order of first use, with the coordinates of their input vertex.
+    std::vector<int32_t> numberOf(mesh.vertices.size(), -1);
+    std::vector<uint32_t> used;
+    used.reserve(std::min(mesh.vertices.size(), 3 * (faces.size() + kept.size())));
+    const auto number = [&](uint32_t v) {
+        int32_t& n = numberOf[v];
+        if (n < 0) {
+            n = static_cast<int32_t>(used.size());
+            used.push_back(v);
+        }
+        return n;
+    };
+    merged.faces.resize(faces.size() + kept.size());
+    Face* out = merged.faces.data();
+    // Corner by corner: the order of first use is the numbering.
+    for (const auto& f : faces) {
+        for (int k = 0; k < 3; ++k) (*out)[k] = number(vertexOf[f[k]]);
+        ++out;
+    }
+    for (const uint32_t t : kept) {
+        for (int k = 0; k < 3; ++k) (*out)[k] = number(uint32_t(mesh.faces[t][k]));
+        ++out;
+    }
+    merged.vertices.resize(used.size());
+    for (size_t i = 0; i < used.size(); ++i) merged.vertices[i] = mesh.vertices[used[i]];
+    return true;
+}
+
 }  // namespace
 
 OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
@@ -870,6 +1024,13 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
                 coordinateOf[a][lattice[v][a]] = mesh.vertices[v][a];
             }
     auto pointOf = [&](int32_t v) -> const Point& { return lattice[size_t(v)]; };
+    const HeightGrid grid = HeightMapLayout(mesh, lattice);
+    // For a height-map body: the vertices of faces merged into rectangles.
+    std::vector<uint8_t> onRectangle(grid.rows > 0 ? vertexCount : 0, 0);
+    const auto onMerged = [&](size_t t) {
+        if (!onRectangle.empty())
+            for (int k = 0; k < 3; ++k) onRectangle[size_t(mesh.faces[t][k])] = 1;
+    };
 
     // Rectangles split in two, found as consecutive halves (the meshers write them so) or,
     // failing that, among the rest; their cells, and the triangles kept as they are.
@@ -897,6 +1058,8 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
             next = HalfOf(pointOf(g[0]), pointOf(g[1]), pointOf(g[2]));
             if (next.a >= 0 && h.SameRectangle(next)) {
                 rasterise(h);
+                onMerged(t);
+                onMerged(t + 1);
                 next = Half();
                 ++t;
                 continue;
@@ -918,7 +1081,11 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
         for (int m = 0; m < 2; ++m) {
             const std::vector<size_t>&one = byMissing[m], &other = byMissing[3 - m];
             const size_t pairs = std::min(one.size(), other.size());
-            for (size_t k = 0; k < pairs; ++k) rasterise(loose[i].first);
+            for (size_t k = 0; k < pairs; ++k) {
+                rasterise(loose[i].first);
+                onMerged(one[k]);
+                onMerged(other[k]);
+            }
             for (const std::vector<size_t>* rest : {&one, &other})
                 for (size_t k = pairs; k < rest->size(); ++k) {
                     kept.push_back(uint32_t((*rest)[k]));
@@ -931,20 +1098,12 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
     const std::vector<Rectangle> rects = Rectangles(cells, pack);
     cells = {};
 
+    if (grid.rows > 0 && MergeAlongGrid(mesh, grid, lattice, pack, rects, kept, onRectangle, merged)) return merged;
+
     // Every corner and every kept vertex is a vertex of each merged face whose border it lies on.
     std::vector<uint64_t> pointKeys;
     pointKeys.reserve(4 * rects.size() + kept.size());
-    for (const Rectangle& r : rects) {
-        const int p = AxisP(r.a), q = AxisQ(r.a);
-        Point c{};
-        c[r.a] = r.plane;
-        for (const uint32_t cp : {r.p0, r.p1})
-            for (const uint32_t cq : {r.q0, r.q1}) {
-                c[p] = cp;
-                c[q] = cq;
-                pointKeys.push_back(pack.PointKey(c));
-            }
-    }
+    CornerKeys(rects, pack, pointKeys);
     // A vertex of many kept faces (the slopes of a height map) goes in once.
     std::vector<bool> keptVertex(vertexCount, false);
     for (const uint32_t t : kept)

@@ -218,6 +218,29 @@ TEST(MeshMerging, HeightMapsMergeTheirFlatPartsAndKeepTheSlopes)
     }
     const cv::Mat flat(5, 7, CV_8U, cv::Scalar(9));
     EXPECT_EQ(MergeCoplanarFaces(PhotoMeshCreater(nullptr).CreateMeshByHeightMap(flat, 0.2, 0.5, 6, 0.6, 0.0, false)).faces.size(), 12u);
+
+    // The mesher's layout is merged along its grid; an unused vertex hides the layout, and the
+    // result must not change by a byte. Plateaus, lone flat triangles, bodies without a base
+    // (pixels as thin as nothing) and lowered tops.
+    std::mt19937 random(11);
+    for (int trial = 0; trial < 48; ++trial) {
+        cv::Mat grey(2 + trial % 9, 2 + trial % 13, CV_8U), keep(grey.size(), CV_8U);
+        for (int r = 0; r < grey.rows; ++r)
+            for (int c = 0; c < grey.cols; ++c) {
+                grey.at<uint8_t>(r, c) = uint8_t((r / 2 + c / 3 + random() % 2) % 4 * 60);
+                keep.at<uint8_t>(r, c) = random() % 5 ? 255 : 0;
+            }
+        const double base = trial % 3 ? 0.6 : 0.0;
+        OrvaneMesh body = PhotoMeshCreater(nullptr).CreateMeshByHeightMap(grey, 0.2, 0.5, 6, base, 0.3, trial % 2);
+        if (trial % 4 == 3) PhotoMeshCreater::LowerHeightMapTops(body, keep, 0.4);
+        OrvaneMesh hidden = body;
+        hidden.vertices.emplace_back(0.0f, 0.0f, 0.0f);
+        const OrvaneMesh merged = MergeCoplanarFaces(body), general = MergeCoplanarFaces(hidden);
+        SCOPED_TRACE(trial);
+        ASSERT_EQ(merged.faces, general.faces);
+        ASSERT_EQ(merged.vertices, general.vertices);
+        if (base > 0 && trial < 12) ExpectSameSolid(body, merged);
+    }
 }
 
 // Bad indices and points are refused; hand-made faces merge onto the input's coordinates.
