@@ -1044,11 +1044,44 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
         for (uint32_t p = h.p0; p < h.p1; ++p)
             for (uint32_t q = h.q0; q < h.q1; ++q) cells.push_back((((plane << pack.b) | p) << pack.b) | q);
     };
+    size_t firstFace = 0;
+    if (grid.rows > 0) {
+        // Cell by cell: the top merges where its four corners stand level, the bottom always
+        // (each cell's bottom is the first one's, moved); a top triangle level on its own is
+        // half a rectangle whose other half is not there.
+        firstFace = 4 * (grid.rows - 1) * (grid.cols - 1);
+        const auto halfOf = [&](size_t t) { return HalfOf(pointOf(mesh.faces[t][0]), pointOf(mesh.faces[t][1]), pointOf(mesh.faces[t][2])); };
+        const auto level = [&](size_t t) { return lattice[size_t(mesh.faces[t][0])][2] == lattice[size_t(mesh.faces[t][1])][2] && lattice[size_t(mesh.faces[t][1])][2] == lattice[size_t(mesh.faces[t][2])][2]; };
+        Half bottom = halfOf(2);
+        for (size_t r = 0, t = 0; r + 1 < grid.rows; ++r)
+            for (size_t c = 0; c + 1 < grid.cols; ++c, t += 4) {
+                if (level(t) && level(t + 1)) {
+                    rasterise(halfOf(t));
+                    onMerged(t);
+                    onMerged(t + 1);
+                } else {
+                    for (const size_t u : {t, t + 1}) {
+                        if (level(u)) loose.emplace_back(halfOf(u), u);
+                        else kept.push_back(uint32_t(u));
+                    }
+                }
+                const uint32_t x0 = lattice[grid.Top(r, c)][0], x1 = lattice[grid.Top(r, c + 1)][0];
+                const uint32_t y0 = lattice[grid.Top(r, c)][1], y1 = lattice[grid.Top(r + 1, c)][1];
+                bottom.p0 = std::min(x0, x1);
+                bottom.p1 = std::max(x0, x1);
+                bottom.q0 = std::min(y0, y1);
+                bottom.q1 = std::max(y0, y1);
+                rasterise(bottom);
+                onMerged(t + 2);
+                onMerged(t + 3);
+            }
+    }
     Half next;
-    for (size_t t = 0; t < faceCount; ++t) {
+    bool lookedAhead = false;  // next is face t's
+    for (size_t t = firstFace; t < faceCount; ++t) {
         const Face& f = mesh.faces[t];
-        const Half h = t > 0 && next.a >= 0 ? next : HalfOf(pointOf(f[0]), pointOf(f[1]), pointOf(f[2]));
-        next = Half();
+        const Half h = lookedAhead ? next : HalfOf(pointOf(f[0]), pointOf(f[1]), pointOf(f[2]));
+        lookedAhead = false;
         if (h.a < 0) {
             kept.push_back(uint32_t(t));
             continue;
@@ -1060,10 +1093,10 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
                 rasterise(h);
                 onMerged(t);
                 onMerged(t + 1);
-                next = Half();
                 ++t;
                 continue;
             }
+            lookedAhead = true;
         }
         loose.emplace_back(h, t);
     }
