@@ -207,6 +207,10 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
     }
     const auto wants = [&](const char* name) { return settings.outputs.count(name) != 0; };
     const bool wantsVoxels = wants("colours") || wants("3mf");
+    // The colour plan and the preview feed the colour files and the report: a quiet run that
+    // writes only the bare body needs neither.
+    const bool needsColours = !settings.quiet || settings.json || wantsVoxels || wants("preview") ||
+                              wants("fidelity") || wants("stack") || wants("swaps") || wants("body-3mf");
 
     StageClock clock;
     Orvanes::PhotosRelief relief(HeightPhoto(photo.bytes, job.invert, job.gamma), job.size.width, job.size.height,
@@ -219,36 +223,41 @@ void RunReliefJob(ReliefJob& job, const ImageFile& photo, const CommonSettings& 
         StdoutDiversion diversion(!settings.verbose || settings.json, !settings.verbose);
         relief.GetAutoLayerInfo(job.stack, job.baseCount, job.levelCount);
         clock.Lap("layer analysis");
-    } else if (!job.givenStack) {
+    } else if (!job.givenStack && needsColours) {
         progress.Begin("planning colours");
         job.stack = Orvanes::PlanStack(relief, job.baseCount, job.levelCount, keep);
         progress.End();
         clock.Lap("planning colours");
     }
-    const int stackSize = static_cast<int>(job.stack.size());
+    // Unplanned, the stack still has its levels: the body's heights follow their count.
+    const int stackSize = job.stack.empty() ? job.levelCount : static_cast<int>(job.stack.size());
 
-    const cv::Mat preview = relief.UpdatePreviewImage(job.stack, job.baseCount, 0.0, 0.0, 0.0);
-    const cv::Mat shown = PaintLeftOut(preview, keep);
-    if (wants("preview")) folder.Write("preview.png", "preview", EncodePng(shown));
-    clock.Lap("preview");
-    // A CIEDE2000 per working pixel costs as much as the meshes of a small print: only when reported.
-    const bool reportsError = !settings.quiet || settings.json || wants("fidelity");
-    const cv::Mat errors = reportsError ? Orvanes::ColourErrorMap(relief.ColourImage(), preview) : cv::Mat();
-    const ColourError error = MeasureColourError(errors, keep);
-    if (wants("fidelity"))
-        folder.Write("fidelity.png", "fidelity", EncodePng(FidelityImage(relief.ColourImage(), shown, errors)));
-    clock.Lap("colour error and fidelity image");
-    if (!settings.quiet)
-        std::fprintf(stderr, "orvane: colour error of the preview against the photo (CIEDE2000): mean %.1f, "
-                     "95th percentile %.1f\n", error.mean, error.p95);
-    if (wants("stack") && folder.InputAt("stack.txt").empty())
-        folder.Write("stack.txt", "stack", StackText(job.stack, job.baseCount));
+    ColourError error;
+    if (needsColours) {
+        const cv::Mat preview = relief.UpdatePreviewImage(job.stack, job.baseCount, 0.0, 0.0, 0.0);
+        const cv::Mat shown = PaintLeftOut(preview, keep);
+        if (wants("preview")) folder.Write("preview.png", "preview", EncodePng(shown));
+        clock.Lap("preview");
+        // A CIEDE2000 per working pixel costs as much as the meshes of a small print: only when reported.
+        const bool reportsError = !settings.quiet || settings.json || wants("fidelity");
+        const cv::Mat errors = reportsError ? Orvanes::ColourErrorMap(relief.ColourImage(), preview) : cv::Mat();
+        error = MeasureColourError(errors, keep);
+        if (wants("fidelity"))
+            folder.Write("fidelity.png", "fidelity", EncodePng(FidelityImage(relief.ColourImage(), shown, errors)));
+        clock.Lap("colour error and fidelity image");
+        if (!settings.quiet)
+            std::fprintf(stderr, "orvane: colour error of the preview against the photo (CIEDE2000): mean %.1f, "
+                         "95th percentile %.1f\n", error.mean, error.p95);
+        if (wants("stack") && folder.InputAt("stack.txt").empty())
+            folder.Write("stack.txt", "stack", StackText(job.stack, job.baseCount));
+    }
 
     const BodyLevels body = SingleBodyLevels(relief.GreyMin(), relief.GreyMax(), stackSize, job.baseCount, job.grid);
     const int printedLayers =
         job.grid.PrintedLayers(BodyTopHeight(body, relief.GreyMax(), relief.GreyMin(), relief.GreyMax()));
     const std::vector<ColourSwap> swaps =
-        SwapList(job.stack, job.baseCount, relief.GreyMin(), relief.GreyMax(), job.grid);
+        needsColours ? SwapList(job.stack, job.baseCount, relief.GreyMin(), relief.GreyMax(), job.grid)
+                     : std::vector<ColourSwap>();
     if (wants("swaps"))
         folder.Write("swaps.txt", "swaps", SwapListText(swaps, job.grid, stackSize, printedLayers, names));
 

@@ -54,6 +54,9 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
     const int64_t exactBody = cli_test::ExpectListedFiles(Json::parse(exact.out)["files"], dir, dir / "exact")["relief.stl"];
     EXPECT_EQ(exactBody, 4 * 59 * 39 + 4 * 59 + 4 * 39);
     EXPECT_LT(trianglesOf["relief.stl"] * 2, exactBody);
+    // A quiet run for the bare body plans no colours, and its body is the same.
+    ASSERT_EQ(relief("--levels 12 --only body --quiet --out bare").status, 0);
+    EXPECT_EQ(cli_test::ReadText(dir / "bare/relief.stl"), cli_test::ReadText(dir / "out/relief.stl"));
 
     // The 3MF holds one object, the colour meshes its parts in the stack's colours, without the
     // meshes' unused vertices, lifted together so the lowest stands on the bed.
