@@ -1,5 +1,6 @@
 // A ZIP archive written into memory, entry by entry, each entry DEFLATE-compressed as its bytes
-// arrive: a large entry never has to be held whole before compression.
+// arrive, a few pieces at a time on the cores: a large entry never has to be held whole before
+// compression.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,9 @@ public:
     // same entries give the same bytes.
     std::string Finish();
 
+    // Entries are compressed in pieces of this many bytes, several at once.
+    static constexpr std::size_t kPieceSize = std::size_t(1) << 20;
+
 private:
     struct Entry {
         std::string name;
@@ -37,7 +41,8 @@ private:
     };
     struct Deflater;
 
-    void Deflate(const char* data, std::size_t size, bool last);
+    // Compresses the whole pieces waiting, and with last the rest too, ending the stream.
+    void Deflate(bool last);
     bool Big(uint64_t value) const { return value >= zip64From; }
     bool Zip64Sizes(const Entry& entry) const { return Big(entry.size) || Big(entry.compressedSize); }
     // The fields both headers of an entry hold, from the version needed to the name's length.

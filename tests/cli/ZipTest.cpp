@@ -34,6 +34,8 @@ TEST_F(Zip, EntriesReadBackWhetherOrNotTheyTakeTheZip64Form)
             for (size_t at = 0; at < big.size(); at += 65537) zip.Append(big.data() + at, std::min<size_t>(65537, big.size() - at));
             zip.End();
             zip.Add("small.txt", "small");
+            // Ends where a piece ends: the last piece is empty.
+            zip.Add("pieces", big.substr(0, 2 * orvane_cli::ZipWriter::kPieceSize));
             return zip.Finish();
         };
         const std::string bytes = archive();
@@ -43,7 +45,8 @@ TEST_F(Zip, EntriesReadBackWhetherOrNotTheyTakeTheZip64Form)
                   threshold == 0 ? std::string(12, '\0') + std::string("\1\0\0\0", 4) : "");
         cli_test::WriteText(dir / "a.zip", bytes);
         const cli_test::RunResult run = cli_test::RunProgram(PYTHON3_PROGRAM, "list.py a.zip", dir);
-        EXPECT_EQ(run.out, "None\n" + line("empty", "", false) + line("3D/big.model", big, true) + line("small.txt", "small", false))
+        EXPECT_EQ(run.out, "None\n" + line("empty", "", false) + line("3D/big.model", big, true) + line("small.txt", "small", false) +
+                               line("pieces", big.substr(0, 2 * orvane_cli::ZipWriter::kPieceSize), true))
             << run.err;
     }
 }
