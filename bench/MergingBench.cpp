@@ -1,5 +1,5 @@
-// Merging the faces of the voxel meshes of a photograph's relief: input triangles per second,
-// how many fewer triangles come out, and the time against reading the input mesh once and
+// Merging the faces of the voxel meshes of a photograph's relief, and of its height-map body:
+// input triangles per second, how many fewer triangles come out, and the time against reading the input mesh once and
 // writing the merged mesh's bytes into fresh memory, measured in the same run.
 #include <chrono>
 #include <stdexcept>
@@ -74,5 +74,38 @@ void BM_MergeReliefColours(benchmark::State& state)
     state.counters["ratio_to_bound"] = workSeconds / boundSeconds;
 }
 BENCHMARK(BM_MergeReliefColours)->Arg(600)->Unit(benchmark::kMillisecond);
+
+// The single body of the sample photo, width pixels wide: a height map whose slopes are kept.
+void BM_MergeHeightMapBody(benchmark::State& state)
+{
+    cv::Mat photo = cv::imread(std::string(ORVANE_SOURCE_DIR) + "/data/chelsea.png", cv::IMREAD_GRAYSCALE);
+    if (photo.empty()) throw std::runtime_error("the sample photo is missing");
+    const int width = int(state.range(0));
+    cv::resize(photo, photo, cv::Size(width, photo.rows * width / photo.cols), 0, 0, cv::INTER_LINEAR);
+    const Orvanes::OrvaneMesh body =
+        Orvanes::PhotoMeshCreater(nullptr).CreateMeshByHeightMap(photo, 0.1, 0.1, 20, 0.6, 0.0, false);
+    double workSeconds = 0, boundSeconds = 0, outputTriangles = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        const Orvanes::OrvaneMesh merged = Orvanes::MergeCoplanarFaces(body);
+        workSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+        outputTriangles = double(merged.faces.size());
+        const size_t outputBytes = merged.faces.size() * sizeof(merged.faces[0]) + merged.vertices.size() * sizeof(merged.vertices[0]);
+        const auto floorStart = Clock::now();
+        float sum = 0;
+        for (const auto& f : body.faces) sum += body.vertices[size_t(f[0])][0] + body.vertices[size_t(f[1])][1] + body.vertices[size_t(f[2])][2];
+        benchmark::DoNotOptimize(sum);
+        std::unique_ptr<char[]> block(new char[outputBytes]);
+        std::memset(block.get(), 0x5a, outputBytes);
+        benchmark::DoNotOptimize(block.get());
+        benchmark::ClobberMemory();
+        boundSeconds += std::chrono::duration<double>(Clock::now() - floorStart).count();
+    }
+    const double iterations = double(state.iterations()), inputTriangles = double(body.faces.size());
+    state.counters["input_Mtriangles_per_s"] = inputTriangles * iterations / workSeconds / 1e6;
+    state.counters["fewer_triangles_times"] = inputTriangles / outputTriangles;
+    state.counters["ratio_to_bound"] = workSeconds / boundSeconds;
+}
+BENCHMARK(BM_MergeHeightMapBody)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
