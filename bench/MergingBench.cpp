@@ -37,12 +37,9 @@ cv::Mat SampleReliefGrid(int width)
     return grid;
 }
 
-void BM_MergeReliefColours(benchmark::State& state)
+// Merges the meshes each iteration and reports the rates and the ratio to the floor.
+void MergeAndReport(benchmark::State& state, const std::vector<Orvanes::OrvaneMesh>& meshes)
 {
-    const cv::Mat grid = SampleReliefGrid(int(state.range(0)));
-    std::vector<Orvanes::OrvaneMesh> meshes;
-    for (int label = 0; label < 4; ++label)
-        meshes.push_back(Orvanes::PhotoMeshCreater(nullptr).CreateMeshFromVox(grid, 0.2, 0.1, 0.1, label, 0, 100));
     double inputTriangles = 0, outputTriangles = 0, workSeconds = 0, boundSeconds = 0;
     for (auto _ : state) {
         inputTriangles = outputTriangles = 0;
@@ -73,6 +70,15 @@ void BM_MergeReliefColours(benchmark::State& state)
     state.counters["fewer_triangles_times"] = inputTriangles / outputTriangles;
     state.counters["ratio_to_bound"] = workSeconds / boundSeconds;
 }
+
+void BM_MergeReliefColours(benchmark::State& state)
+{
+    const cv::Mat grid = SampleReliefGrid(int(state.range(0)));
+    std::vector<Orvanes::OrvaneMesh> meshes;
+    for (int label = 0; label < 4; ++label)
+        meshes.push_back(Orvanes::PhotoMeshCreater(nullptr).CreateMeshFromVox(grid, 0.2, 0.1, 0.1, label, 0, 100));
+    MergeAndReport(state, meshes);
+}
 BENCHMARK(BM_MergeReliefColours)->Arg(600)->Unit(benchmark::kMillisecond);
 
 // The single body of the sample photo, width pixels wide: a height map whose slopes are kept.
@@ -82,29 +88,7 @@ void BM_MergeHeightMapBody(benchmark::State& state)
     if (photo.empty()) throw std::runtime_error("the sample photo is missing");
     const int width = int(state.range(0));
     cv::resize(photo, photo, cv::Size(width, photo.rows * width / photo.cols), 0, 0, cv::INTER_LINEAR);
-    const Orvanes::OrvaneMesh body =
-        Orvanes::PhotoMeshCreater(nullptr).CreateMeshByHeightMap(photo, 0.1, 0.1, 20, 0.6, 0.0, false);
-    double workSeconds = 0, boundSeconds = 0, outputTriangles = 0;
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        const Orvanes::OrvaneMesh merged = Orvanes::MergeCoplanarFaces(body);
-        workSeconds += std::chrono::duration<double>(Clock::now() - start).count();
-        outputTriangles = double(merged.faces.size());
-        const size_t outputBytes = merged.faces.size() * sizeof(merged.faces[0]) + merged.vertices.size() * sizeof(merged.vertices[0]);
-        const auto floorStart = Clock::now();
-        float sum = 0;
-        for (const auto& f : body.faces) sum += body.vertices[size_t(f[0])][0] + body.vertices[size_t(f[1])][1] + body.vertices[size_t(f[2])][2];
-        benchmark::DoNotOptimize(sum);
-        std::unique_ptr<char[]> block(new char[outputBytes]);
-        std::memset(block.get(), 0x5a, outputBytes);
-        benchmark::DoNotOptimize(block.get());
-        benchmark::ClobberMemory();
-        boundSeconds += std::chrono::duration<double>(Clock::now() - floorStart).count();
-    }
-    const double iterations = double(state.iterations()), inputTriangles = double(body.faces.size());
-    state.counters["input_Mtriangles_per_s"] = inputTriangles * iterations / workSeconds / 1e6;
-    state.counters["fewer_triangles_times"] = inputTriangles / outputTriangles;
-    state.counters["ratio_to_bound"] = workSeconds / boundSeconds;
+    MergeAndReport(state, {Orvanes::PhotoMeshCreater(nullptr).CreateMeshByHeightMap(photo, 0.1, 0.1, 20, 0.6, 0.0, false)});
 }
 BENCHMARK(BM_MergeHeightMapBody)->Arg(1000)->Unit(benchmark::kMillisecond);
 
