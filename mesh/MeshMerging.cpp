@@ -185,17 +185,17 @@ Half HalfAcross(const Point& v0, const Point& v1, const Point& v2)
 {
     Half h;
     constexpr int p = AxisP(a), q = AxisQ(a);
+    // Three distinct corners of a rectangle: one pair of them shares p, and another pair q. Three
+    // values of p or q (one between the extremes), one value, or a corner twice (the same pair
+    // in both) is some other triangle.
+    const int sameP = int(v0[p] == v1[p]) | int(v1[p] == v2[p]) << 1 | int(v0[p] == v2[p]) << 2;
+    const int sameQ = int(v0[q] == v1[q]) | int(v1[q] == v2[q]) << 1 | int(v0[q] == v2[q]) << 2;
+    const auto onePair = [](int same) { return same == 1 || same == 2 || same == 4; };
+    if (!onePair(sameP) || !onePair(sameQ) || sameP == sameQ) return h;
     const uint32_t p0 = std::min(v0[p], std::min(v1[p], v2[p])), p1 = std::max(v0[p], std::max(v1[p], v2[p]));
     const uint32_t q0 = std::min(v0[q], std::min(v1[q], v2[q])), q1 = std::max(v0[q], std::max(v1[q], v2[q]));
-    // Three distinct corners of the rectangle the extremes span: a value between them, or a
-    // corner twice, is some other triangle.
-    auto off = [](uint32_t v, uint32_t lo, uint32_t hi) { return int(v != lo && v != hi); };
-    if (p0 == p1 || q0 == q1 || off(v0[p], p0, p1) | off(v1[p], p0, p1) | off(v2[p], p0, p1) |
-                                    off(v0[q], q0, q1) | off(v1[q], q0, q1) | off(v2[q], q0, q1))
-        return h;
     const int c0 = CornerCode(v0[p], v0[q], p1, q1), c1 = CornerCode(v1[p], v1[q], p1, q1),
               c2 = CornerCode(v2[p], v2[q], p1, q1);
-    if (c0 == c1 || c1 == c2 || c0 == c2) return h;
     h.a = a;
     h.plane = v0[a];
     h.p0 = p0;
