@@ -53,7 +53,9 @@ int RunCard(int argc, char** argv, int first)
                    "  - light behind the card (a window, a light box or a screen showing white), no flash;\n"
                    "  - from the side you will view the print from: the smooth face printed on the bed;\n"
                    "  - camera square on, the whole card in the picture, filling at least half of the frame,\n"
-                   "    at least 8 pixels per cell; any turn is fine.\n"
+                   "    at least 8 pixels per cell, and for a JPEG (a phone's photo) about 32 for the colours\n"
+                   "    to read within CIEDE2000 2 (a 4000-pixel-wide photo with the card across 60 % of it\n"
+                   "    gives 33); any turn is fine.\n"
                    "With --simulate, writes a predicted photo of the card instead, for trying the road without\n"
                    "a printer.",
                    {}, options);
