@@ -11,6 +11,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <orvane/ColourCard.h>
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -58,7 +59,7 @@ int main(int argc, char** argv)
     }
     const fs::path root = argv[1];
     for (const char* target : {"decode_relief", "decode_translucent", "relief_proxy", "translucent_proxy",
-                               "mesh_streams", "meshers", "colour_files"})
+                               "mesh_streams", "meshers", "colour_files", "find_card"})
         fs::create_directories(root / target);
 
     const std::vector<Bytes> photos = Encodings(Photo(32, 24));
@@ -97,6 +98,23 @@ int main(int argc, char** argv)
         Write(root / "decode_translucent" / name, translucent, photos[k]);
         Write(root / "translucent_proxy" / name, translucent, photos[k]);
     }
+
+    // A photo of the card, turned, tilted and unevenly lit, in grey at about 3.4 pixels a cell,
+    // behind the finder's options (cells of 10 rectified pixels, photo cells of 1 and more).
+    Orvanes::CardPhotoSettings shot;
+    shot.cellPixels = 4.0, shot.margin = 0.05, shot.frameAspect = 0.0, shot.tiltDegrees = 15.0;
+    shot.falloff = 0.2, shot.quarterTurns = 1;
+    const Orvanes::CardMaterials materials = {Orvanes::LayerEntry(255, 255, 0, 0.3f), Orvanes::LayerEntry(255, 0, 255, 0.3f),
+                                              Orvanes::LayerEntry(0, 255, 255, 0.3f),
+                                              Orvanes::LayerEntry(255, 255, 255, 0.1f)};
+    cv::Mat cardGrey;
+    cv::cvtColor(Orvanes::SimulateCardPhoto(materials, shot).photo, cardGrey, cv::COLOR_BGR2GRAY);
+    cv::resize(cardGrey, cardGrey, cv::Size(), 0.85, 0.85, cv::INTER_AREA);
+    Bytes finder;
+    Int(finder, cardGrey.cols, 1), Int(finder, cardGrey.rows, 1);
+    Count(finder, 10, 1), Number(finder, 1, 1);
+    for (int k = 0; k < 3; ++k) finder.push_back(0);
+    Write(root / "find_card" / "card", finder, Bytes(cardGrey.datastart, cardGrey.dataend));
 
     // A unit cube, its faces wound outward, then a 2 x 2 picture.
     Bytes cube;

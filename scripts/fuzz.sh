@@ -8,7 +8,7 @@ seconds=${1:-30}
 [[ $seconds =~ ^[0-9]+$ && $seconds -gt 0 ]] || { echo "usage: scripts/fuzz.sh [SECONDS [TARGET...]]" >&2; exit 2; }
 shift $(($# > 0 ? 1 : 0))
 targets=("$@")
-((${#targets[@]})) || targets=(decode_relief decode_translucent relief_proxy translucent_proxy mesh_streams meshers colour_files)
+((${#targets[@]})) || targets=(decode_relief decode_translucent relief_proxy translucent_proxy mesh_streams meshers colour_files find_card)
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
