@@ -1045,14 +1045,19 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
             for (uint32_t q = h.q0; q < h.q1; ++q) cells.push_back((((plane << pack.b) | p) << pack.b) | q);
     };
     size_t firstFace = 0;
+    Rectangle bottom{};
     if (grid.rows > 0) {
-        // Cell by cell: the top merges where its four corners stand level, the bottom always
-        // (each cell's bottom is the first one's, moved); a top triangle level on its own is
-        // half a rectangle whose other half is not there.
+        // Cell by cell: the top merges where its four corners stand level; a top triangle level
+        // on its own is half a rectangle whose other half is not there. The bottom is one
+        // rectangle under the whole grid.
         firstFace = 4 * (grid.rows - 1) * (grid.cols - 1);
         const auto halfOf = [&](size_t t) { return HalfOf(pointOf(mesh.faces[t][0]), pointOf(mesh.faces[t][1]), pointOf(mesh.faces[t][2])); };
         const auto level = [&](size_t t) { return lattice[size_t(mesh.faces[t][0])][2] == lattice[size_t(mesh.faces[t][1])][2] && lattice[size_t(mesh.faces[t][1])][2] == lattice[size_t(mesh.faces[t][2])][2]; };
-        Half bottom = halfOf(2);
+        const Half corner = halfOf(2);
+        const uint32_t firstX = lattice[0][0], lastX = lattice[grid.Top(0, grid.cols - 1)][0];
+        const uint32_t firstY = lattice[0][1], lastY = lattice[grid.Top(grid.rows - 1, 0)][1];
+        bottom = {corner.a, corner.counterClockwise, corner.plane, std::min(firstX, lastX), std::max(firstX, lastX),
+                  std::min(firstY, lastY), std::max(firstY, lastY)};
         for (size_t r = 0, t = 0; r + 1 < grid.rows; ++r)
             for (size_t c = 0; c + 1 < grid.cols; ++c, t += 4) {
                 if (level(t) && level(t + 1)) {
@@ -1065,13 +1070,6 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
                         else kept.push_back(uint32_t(u));
                     }
                 }
-                const uint32_t x0 = lattice[grid.Top(r, c)][0], x1 = lattice[grid.Top(r, c + 1)][0];
-                const uint32_t y0 = lattice[grid.Top(r, c)][1], y1 = lattice[grid.Top(r + 1, c)][1];
-                bottom.p0 = std::min(x0, x1);
-                bottom.p1 = std::max(x0, x1);
-                bottom.q0 = std::min(y0, y1);
-                bottom.q1 = std::max(y0, y1);
-                rasterise(bottom);
                 onMerged(t + 2);
                 onMerged(t + 3);
             }
@@ -1128,8 +1126,14 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
     }
     loose = {};
     RadixSort(cells);
-    const std::vector<Rectangle> rects = Rectangles(cells, pack);
+    std::vector<Rectangle> rects = Rectangles(cells, pack);
     cells = {};
+    if (grid.rows > 0) {
+        // The bottom is one rectangle, after the planes that sort before its own.
+        const auto planeKey = [](const Rectangle& r) { return std::make_tuple(2 * r.a + int(r.counterClockwise), r.plane); };
+        const auto at = std::find_if(rects.begin(), rects.end(), [&](const Rectangle& r) { return planeKey(r) > planeKey(bottom); });
+        rects.insert(at, bottom);
+    }
 
     if (grid.rows > 0 && MergeAlongGrid(mesh, grid, lattice, pack, rects, kept, onRectangle, merged)) return merged;
 
