@@ -116,24 +116,36 @@ std::vector<const ThreeMfPart*> PrintedParts(const ThreeMfProject& project)
     return printed;
 }
 
-// Voxel meshes may reach below the bed (they hang from z = 0): one lift for all parts keeps
-// them in register and puts the lowest on the bed.
-float Lift(const std::vector<const ThreeMfPart*>& parts)
+// Where the object goes on the bed: one move for all parts keeps them in register. Voxel
+// meshes may reach below the bed (they hang from z = 0): the lowest goes onto it. Slicers keep
+// a project's positions, so the object goes to the middle of a 200 mm bed (the slicer's own
+// default, and within any bed from 180 mm for prints up to 160 mm) instead of the corner, where
+// part of it would hang off and its skirt could not be printed. The move is in the vertices: a
+// build item's transform reached only the first part in PrusaSlicer 2.5, which took the others
+// out of register.
+Eigen::Vector3f Placement(const std::vector<const ThreeMfPart*>& parts)
 {
-    float lowest = std::numeric_limits<float>::infinity();
+    constexpr float kInfinity = std::numeric_limits<float>::infinity();
+    Eigen::Vector3f lowest = Eigen::Vector3f::Constant(kInfinity), highest = Eigen::Vector3f::Constant(-kInfinity);
     for (const ThreeMfPart* part : parts)
         for (const auto& face : part->mesh->faces)
-            for (int k = 0; k < 3; ++k) lowest = std::min(lowest, part->mesh->vertices[static_cast<size_t>(face[k])][2]);
-    return std::isfinite(lowest) ? -lowest : 0.0f;
+            for (int k = 0; k < 3; ++k) {
+                const Eigen::Vector3f& v = part->mesh->vertices[static_cast<size_t>(face[k])];
+                lowest = lowest.cwiseMin(v);
+                highest = highest.cwiseMax(v);
+            }
+    if (!lowest.allFinite() || !highest.allFinite()) return Eigen::Vector3f::Zero();
+    constexpr float kBedMiddle = 100.0f;
+    return {kBedMiddle - 0.5f * (lowest[0] + highest[0]), kBedMiddle - 0.5f * (lowest[1] + highest[1]), -lowest[2]};
 }
 
 // Returns how many were written.
-int64_t WriteVertices(ChunkedEntry& entry, const Orvanes::OrvaneMesh& mesh)
+int64_t WriteVertices(ChunkedEntry& entry, const Orvanes::OrvaneMesh& mesh, const Eigen::Vector3f& move)
 {
     std::string& out = entry.Text();
     const std::vector<int32_t> order = Renumber(mesh).order;
     for (const int32_t index : order) {
-        const auto& v = mesh.vertices[static_cast<size_t>(index)];
+        const Eigen::Vector3f v = mesh.vertices[static_cast<size_t>(index)] + move;
         out += "     <vertex x=\"";
         AppendNumber(out, v[0]);
         out += "\" y=\"";
@@ -180,7 +192,8 @@ void WriteObject(ChunkedEntry& entry, const std::string& objectName, const std::
     out += "  </basematerials>\n  <object id=\"2\" type=\"model\" name=\"" + XmlEscaped(objectName) +
            "\" pid=\"1\" pindex=\"0\">\n   <mesh>\n    <vertices>\n";
     std::vector<int64_t> firstVertex{0};
-    for (const ThreeMfPart* part : parts) firstVertex.push_back(firstVertex.back() + WriteVertices(entry, *part->mesh));
+    const Eigen::Vector3f move = Placement(parts);
+    for (const ThreeMfPart* part : parts) firstVertex.push_back(firstVertex.back() + WriteVertices(entry, *part->mesh, move));
     out += "    </vertices>\n    <triangles>\n";
     for (size_t k = 0; k < parts.size(); ++k)
         WriteTriangles(entry, *parts[k]->mesh, firstVertex[k], static_cast<int>(k));
@@ -198,13 +211,7 @@ void WriteModel(ZipWriter& zip, const std::string& objectName, const std::vector
     if (!parts.empty()) WriteObject(entry, objectName, parts);
     out += " </resources>\n <build>\n";
     if (!parts.empty()) {
-        out += "  <item objectid=\"2\"";
-        if (const float lift = Lift(parts); lift != 0.0f) {
-            out += " transform=\"1 0 0 0 1 0 0 0 1 0 0 ";
-            AppendNumber(out, lift);
-            out += "\"";
-        }
-        out += "/>\n";
+        out += "  <item objectid=\"2\"/>\n";
     }
     out += " </build>\n</model>\n";
     entry.End();

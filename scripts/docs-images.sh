@@ -48,7 +48,7 @@ slicer_pictures() {
   # the question about sending system information answered, no hints or update checks.
   local data="$work/slicer-data"
   mkdir -p "$data/printer" "$work/fb"
-  printf 'bed_shape = 0x0,250x0,250x210,0x210\nprinter_technology = FFF\n' >"$data/printer/docs.ini"
+  printf 'bed_shape = 0x0,200x0,200x200,0x200\nprinter_technology = FFF\n' >"$data/printer/docs.ini"
   printf '%s\n' 'notify_release = none' 'preset_update = 0' 'show_drop_project_dialog = 0' \
     'show_hints = 0' 'show_splash_screen = 0' 'single_instance = 0' 'version = 2.5.0' \
     'version_check = 0' 'version_system_info_sent = 2.5.0' '' '[presets]' \
@@ -80,7 +80,7 @@ settle() {
   done
 }
 
-# slicer_picture NAME PROJECT OUT: loads the project, arranges it on the bed, looks at it from
+# slicer_picture NAME PROJECT OUT: loads the project as it lies (in the middle of the bed), looks at it from
 # the front corner, crops the 3D view from the screen and writes it shrunk to OUT.
 slicer_picture() {
   local name=$1 project=$2 out=$3 log="$work/slicer-$1.log" window box top i
@@ -91,11 +91,9 @@ slicer_picture() {
   xdotool windowmove "$window" 0 0 windowsize "$window" 1600 1200
   settle
   # A click on the empty bed takes the focus and clears the selection (a selected object is drawn
-  # in one colour); A arranges, 0 turns to the corner view, Z zooms to the object.
+  # in one colour); 0 turns to the corner view, Z zooms to the object.
   xdotool mousemove 1050 1150 click 1
   sleep 1
-  xdotool key a
-  settle
   xdotool key 0 key z
   settle
   # One step back from the zoom, so that notes in the bottom corner fall outside the crop; the

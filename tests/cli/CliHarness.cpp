@@ -202,6 +202,8 @@ std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package)
                   lib3mf_propertyhandler_getbasematerialarray(handler, groups.data(), indices.data()),
               "reading the mesh");
         const float* row = transform.m_fFields[2];
+        float extent[2][2] = {{std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()},
+                              {std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()}};
         std::vector<bool> used(vertexCount);
         std::vector<std::pair<DWORD, DWORD>> edges;
         const auto closePart = [&] {
@@ -226,12 +228,20 @@ std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package)
             for (const DWORD v : triangles[t].m_nIndices) {
                 const float* p = vertices[v].m_fPosition;
                 part.lowestZ = std::min(part.lowestZ, row[0] * p[0] + row[1] * p[1] + row[2] * p[2] + row[3]);
+                for (int axis = 0; axis < 2; ++axis) {
+                    const float* along = transform.m_fFields[axis];
+                    const float at = along[0] * p[0] + along[1] * p[1] + along[2] * p[2] + along[3];
+                    extent[axis][0] = std::min(extent[axis][0], at);
+                    extent[axis][1] = std::max(extent[axis][1], at);
+                }
                 if (!used[v]) ++part.vertices;
                 used[v] = true;
             }
             for (int k = 0; k < 3; ++k) edges.emplace_back(triangles[t].m_nIndices[k], triangles[t].m_nIndices[(k + 1) % 3]);
         }
         closePart();
+        object.middleX = 0.5f * (extent[0][0] + extent[0][1]);
+        object.middleY = 0.5f * (extent[1][0] + extent[1][1]);
         objects.push_back(object);
     }
     return objects;

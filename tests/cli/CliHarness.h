@@ -44,6 +44,7 @@ struct ThreeMfPart {
 struct ThreeMfObject {
     std::string name;
     std::vector<ThreeMfPart> parts;
+    float middleX = 0.0f, middleY = 0.0f;  // of the parts' extent on the bed, in build coordinates
 };
 std::vector<ThreeMfObject> ReadThreeMf(const std::filesystem::path& package);
 

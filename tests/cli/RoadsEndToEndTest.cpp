@@ -77,6 +77,8 @@ TEST_F(RoadsEndToEnd, ReliefFilesAgreeWithTheSummaryAndAGivenStackIsUsedAsWritte
         EXPECT_EQ(part.triangles, stlTriangles) << "no colour STL alike";
     }
     EXPECT_EQ(*std::min_element(lowest.begin(), lowest.end()), 0.0f);
+    EXPECT_NEAR(objects[0].middleX, 100.0f, 1e-3f) << "in the middle of a 200 mm bed, where the slicer keeps it";
+    EXPECT_NEAR(objects[0].middleY, 100.0f, 1e-3f);
     EXPECT_GT(*std::max_element(lowest.begin(), lowest.end()), 0.0f) << "each part lifted on its own";
 
     // The swap list names exactly the layers where the stack changes filament, in the stack's colours.
@@ -143,7 +145,7 @@ TEST_F(RoadsEndToEnd, CardMeshesTileSixLayersOfCells)
     for (const cli_test::ThreeMfPart& part : card.at(0).parts) colours += part.colour;
     EXPECT_EQ(colours, "00ffffff00ffffff00f0f0f0");
     EXPECT_EQ(cli_test::Digests(dir / "card"), "card-material-0.stl 373b4bf5d9a477cf\ncard-material-1.stl f55c697700313968\n"
-              "card-material-2.stl a11e18f88de4b8ab\ncard-material-3.stl 7b6d9ffc7f0b06dc\ncard.3mf a80332ea39533b55\norvane-run.json 365606bee57970b0\n")
+              "card-material-2.stl a11e18f88de4b8ab\ncard-material-3.stl 7b6d9ffc7f0b06dc\ncard.3mf db4bc80a4343c309\norvane-run.json 313845393a4f4bd4\n")
         << "pinned like the relief's files";
 }
 

@@ -103,13 +103,17 @@ TEST_F(Slicer, ToolProjectsPrintEachPartOnItsOwnExtruder)
         const cli_test::RunResult run = cli_test::RunTool(c.line, dir);
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(Summary(Slice(c.project)), c.expected);
-        // In register on the bed, as large as asked.
-        const std::regex size("size_x = ([0-9.]+)\\s+size_y = ([0-9.]+)[\\s\\S]*min_z = ([0-9.-]+)");
+        // In register on the bed, as large as asked, in the middle of a 200 mm bed (a part out
+        // of register makes the object larger).
+        const std::regex size("size_x = ([0-9.]+)\\s+size_y = ([0-9.]+)[\\s\\S]*min_x = ([0-9.-]+)\\s+"
+                              "min_y = ([0-9.-]+)\\s+min_z = ([0-9.-]+)");
         std::smatch found;
         ASSERT_TRUE(std::regex_search(lastInfo, found, size)) << lastInfo;
-        char text[64];
-        std::snprintf(text, sizeof text, "%.3f x %.3f from %.3f", std::stod(found[1]), std::stod(found[2]), std::stod(found[3]));
-        EXPECT_EQ(text, c.size + " from 0.000");
+        char text[96];
+        std::snprintf(text, sizeof text, "%.3f x %.3f from %.3f, middle %.3f %.3f", std::stod(found[1]),
+                      std::stod(found[2]), std::stod(found[5]), std::stod(found[3]) + std::stod(found[1]) / 2,
+                      std::stod(found[4]) + std::stod(found[2]) / 2);
+        EXPECT_EQ(text, c.size + " from 0.000, middle 100.000 100.000");
     }
 }
 
