@@ -62,6 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             Require(Closed(body), "height-map body not closed");
             Require(Closed(MergeCoplanarFaces(body)), "merged height-map body not closed");
         }
+        // The body merges along its grid; with its layout hidden (an unused vertex) it goes the
+        // general way, and the two must agree byte for byte, sane or not.
+        OrvaneMesh hidden = body;
+        hidden.vertices.emplace_back(0.0f, 0.0f, 0.0f);
+        const OrvaneMesh alongGrid = MergeCoplanarFaces(body), general = MergeCoplanarFaces(hidden);
+        Require(alongGrid.faces == general.faces && alongGrid.vertices == general.vertices,
+                "height-map body merged along its grid differs from the general merge");
     } catch (const std::exception&) {
     }
 

@@ -883,7 +883,7 @@ HeightGrid HeightMapLayout(const OrvaneMesh& mesh, const std::vector<Point>& lat
     const auto step = [](uint32_t from, uint32_t to, int64_t& direction) {
         const int64_t d = int64_t(to) - int64_t(from);
         if (direction == 0 && (d == 1 || d == -1)) direction = d;
-        return d == direction;
+        return direction != 0 && d == direction;
     };
     int64_t alongColumns = 0, alongRows = 0;
     for (size_t r = 0; r < rows; ++r)
