@@ -39,7 +39,6 @@ struct ZipWriter::Deflater {
 namespace {
 
 constexpr std::size_t kWindow = std::size_t(1) << MAX_WBITS;
-constexpr std::size_t kBatchPieces = 8;
 
 // One piece as raw DEFLATE (the ZIP headers carry the checksum, not zlib's wrapper) that goes on
 // where the one before ended: it may refer back into window, the bytes before it, and it ends
@@ -93,7 +92,7 @@ void ZipWriter::Append(const char* data, std::size_t size)
 {
     deflater->waiting.append(data, size);
     deflater->entry.size += size;
-    if (deflater->waiting.size() >= kBatchPieces * kPieceSize) Deflate(false);
+    if (deflater->waiting.size() >= kPiecesAtOnce * kPieceSize) Deflate(false);
 }
 
 void ZipWriter::Deflate(bool last)

@@ -30,8 +30,9 @@ public:
     // same entries give the same bytes.
     std::string Finish();
 
-    // Entries are compressed in pieces of this many bytes, several at once.
+    // Entries are compressed in pieces of this many bytes, up to kPiecesAtOnce at a time.
     static constexpr std::size_t kPieceSize = std::size_t(1) << 20;
+    static constexpr std::size_t kPiecesAtOnce = 8;
 
 private:
     struct Entry {
