@@ -1051,8 +1051,14 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
         // on its own is half a rectangle whose other half is not there. The bottom is one
         // rectangle under the whole grid.
         firstFace = 4 * (grid.rows - 1) * (grid.cols - 1);
-        const auto halfOf = [&](size_t t) { return HalfOf(pointOf(mesh.faces[t][0]), pointOf(mesh.faces[t][1]), pointOf(mesh.faces[t][2])); };
-        const auto level = [&](size_t t) { return lattice[size_t(mesh.faces[t][0])][2] == lattice[size_t(mesh.faces[t][1])][2] && lattice[size_t(mesh.faces[t][1])][2] == lattice[size_t(mesh.faces[t][2])][2]; };
+        const auto halfOf = [&](size_t t) {
+            const Face& f = mesh.faces[t];
+            return HalfOf(pointOf(f[0]), pointOf(f[1]), pointOf(f[2]));
+        };
+        const auto level = [&](size_t t) {
+            const Face& f = mesh.faces[t];
+            return pointOf(f[0])[2] == pointOf(f[1])[2] && pointOf(f[1])[2] == pointOf(f[2])[2];
+        };
         const Half corner = halfOf(2);
         const uint32_t firstX = lattice[0][0], lastX = lattice[grid.Top(0, grid.cols - 1)][0];
         const uint32_t firstY = lattice[0][1], lastY = lattice[grid.Top(grid.rows - 1, 0)][1];
@@ -1131,8 +1137,8 @@ OrvaneMesh MergeCoplanarFaces(const OrvaneMesh& mesh)
     if (grid.rows > 0) {
         // The bottom is one rectangle, after the planes that sort before its own.
         const auto planeKey = [](const Rectangle& r) { return std::make_tuple(2 * r.a + int(r.counterClockwise), r.plane); };
-        const auto at = std::find_if(rects.begin(), rects.end(), [&](const Rectangle& r) { return planeKey(r) > planeKey(bottom); });
-        rects.insert(at, bottom);
+        rects.insert(std::find_if(rects.begin(), rects.end(), [&](const Rectangle& r) { return planeKey(r) > planeKey(bottom); }),
+                     bottom);
     }
 
     if (grid.rows > 0 && MergeAlongGrid(mesh, grid, lattice, pack, rects, kept, onRectangle, merged)) return merged;

@@ -434,7 +434,8 @@ FoundCard FindCard(const cv::Mat& photo, const CardFinderOptions& options)
             double squares = 0.0;
             for (int k = 0; k < keptTerms.rows; ++k) {
                 const double s = fitted.at<double>(k);
-                along += exactWhites[static_cast<size_t>(kept[static_cast<size_t>(k)])] * s, squares += s * s;
+                along += exactWhites[static_cast<size_t>(kept[static_cast<size_t>(k)])] * s;
+                squares += s * s;
             }
             gain = along / std::max(squares, 1e-9);
         };
